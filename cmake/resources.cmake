@@ -1,0 +1,8 @@
+# The program's resources (.rc, manifest, page, images, icon) as an object library, so the program and
+# the tests that need the page or the payload link the same resources.
+file(GLOB ORLYN_RESOURCE_DEPENDS CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/resources/*)
+set(CMAKE_RC_FLAGS "${CMAKE_RC_FLAGS} -c 65001")
+add_library(orlyn_resources OBJECT ${CMAKE_SOURCE_DIR}/resources/OrlynRepair.rc)
+target_include_directories(orlyn_resources PRIVATE ${CMAKE_SOURCE_DIR}/resources ${ORLYN_GENERATED})
+set_source_files_properties(${CMAKE_SOURCE_DIR}/resources/OrlynRepair.rc PROPERTIES
+  OBJECT_DEPENDS "${ORLYN_RESOURCE_DEPENDS}")

@@ -1,0 +1,6 @@
+// Targets and findings of the access-control report.
+#pragma once
+
+class CACLInfo {
+public:
+};

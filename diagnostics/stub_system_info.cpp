@@ -1,0 +1,5 @@
+// Placeholder until the system information report is built.
+#include "app/repair_context.h"
+
+void CRepairContext::GatherSystemInfo() {}
+void CRepairContext::WriteSystemInfo() {}

@@ -1,0 +1,16 @@
+// Placeholders until the removal list and the check and removal routines are built.
+#include "app/repair_context.h"
+
+bool CRepairContext::BuildRemovalList() { return true; }
+
+bool CRepairContext::CheckOldModule() {
+    BeginPhaseItems(1);
+    AddPhaseItemDone();
+    return true;
+}
+
+bool CRepairContext::RemoveOldModule() {
+    BeginPhaseItems(1);
+    AddPhaseItemDone();
+    return true;
+}
