@@ -9,6 +9,7 @@
 #include <string>
 
 #include "common/log_stream.h"
+#include "removal/log_handle.h"
 #include "diagnostics/acl_info.h"
 #include "install/payload_list.h"
 #include "removal/removal_list.h"

@@ -41,25 +41,3 @@ std::wstring FormatLogTime();
 std::wstring ExpandLineEnds(const wchar_t* text, size_t length, bool prevCr);
 
 }  // namespace orlyn
-
-// A second handle on the repair log stream: (stream, owns-stream flag). The removal primitives and the
-// cache clean-up write through one.
-class CLogHandle {
-public:
-    CLogHandle() = default;
-    void Attach(std::shared_ptr<orlyn::LogStream> stream, bool ownsStream) {
-        stream_ = std::move(stream);
-        ownsStream_ = ownsStream;
-    }
-    // Closes the stream only when this handle owns it; then holds nothing.
-    void Close();
-    bool IsOpen() const { return stream_ && stream_->IsOpen(); }
-
-    // Timestamp and tab, then the formatted message with no length limit, then flush.
-    void WriteLog(const wchar_t* format, ...);
-    void WriteLogV(const wchar_t* format, va_list args);
-
-private:
-    std::shared_ptr<orlyn::LogStream> stream_;
-    bool ownsStream_ = false;
-};

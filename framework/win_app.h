@@ -1,0 +1,37 @@
+// The application base: one object per process whose InitInstance runs the program.
+#pragma once
+
+#include <windows.h>
+
+class CWinApp {
+public:
+    CWinApp();
+    virtual ~CWinApp();
+    CWinApp(const CWinApp&) = delete;
+    CWinApp& operator=(const CWinApp&) = delete;
+
+    // Runs once from wWinMain; the process exits with 0 after it returns (there is no message loop
+    // outside modal dialogs).
+    virtual BOOL InitInstance();
+
+    // Stores the application's registry key name (HKCU\Software\<name>), as the framework does.
+    void SetRegistryKey(const wchar_t* name);
+    const wchar_t* RegistryKey() const { return registryKey_; }
+    // Makes the control container (browser control hosting) available; OLE is initialised by the caller.
+    void EnableControlContainer() { controlContainer_ = true; }
+    bool ControlContainerEnabled() const { return controlContainer_; }
+
+    HINSTANCE Instance() const { return instance_; }
+    static CWinApp* Current();
+
+    HWND mainWindow = nullptr;        // the dialog, once created
+    void* mainWindowObject = nullptr;  // the dialog object made the main window
+
+private:
+    HINSTANCE instance_;
+    wchar_t registryKey_[260] = {};
+    bool controlContainer_ = false;
+};
+
+// Called from wWinMain: runs CWinApp::Current()->InitInstance().
+int RunApplication();
