@@ -1,6 +1,23 @@
 // The payload manifest: the files this program carries and how each is installed.
 #pragma once
 
+#include <windows.h>
+
+#include <string>
+#include <vector>
+
+class CRepairContext;
+
 class PayloadList {
 public:
+    // Parses the manifest file at path, appending rows to `entries`; always sets `message`.
+    bool Load(const wchar_t* path);
+
+    wchar_t message[1024] = {};
 };
+
+// Writes the manifest resource to "%TEMP%\OrlynRepairList.txt". On success text is the path and the
+// context's manifest temp path is set; on failure text is the error text.
+bool ExtractPayloadManifest(CRepairContext& context, std::wstring& text);
+// True when every entry's resource exists in the program's module (true for an empty list).
+bool CheckPayloadResources(CRepairContext& context);
