@@ -71,6 +71,21 @@ void CopyText(wchar_t* dst, size_t count, const std::wstring& src) {
     dst[n] = 0;
 }
 
+// Only an executable image can be loaded as a module: a folder, or a file that we can read and that
+// does not begin with "MZ", is in no process's module list, which spares reading every module name of
+// every process. A file that cannot be read might be one.
+bool CouldBeModule(const wchar_t* path) {
+    DWORD attrs = ::GetFileAttributesW(path);
+    if (attrs != INVALID_FILE_ATTRIBUTES && (attrs & FILE_ATTRIBUTE_DIRECTORY)) return false;
+    UniqueFileHandle file(::CreateFileW(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                        nullptr, OPEN_EXISTING, 0, nullptr));
+    if (!file) return true;
+    char magic[2] = {};
+    DWORD got = 0;
+    if (!::ReadFile(file.get(), magic, 2, &got, nullptr)) return true;
+    return got == 2 && magic[0] == 'M' && magic[1] == 'Z';
+}
+
 }  // namespace
 
 bool IsAlreadyListed(const std::vector<FileUser>& users, DWORD processId, const wchar_t* imageName) {
@@ -93,7 +108,6 @@ CFindProcess::CFindProcess() {
     ntQueryInformationFile_ = orlyn::LookupProc<NtQueryInformationFileFn>(L"ntdll.dll", "NtQueryInformationFile");
     doneEvent_.reset(::CreateEventW(nullptr, FALSE, FALSE, nullptr));
     startEvent_.reset(::CreateEventW(nullptr, FALSE, FALSE, nullptr));
-    beganEvent_.reset(::CreateEventW(nullptr, FALSE, FALSE, nullptr));
     enumProcesses_ = orlyn::LookupProc<EnumProcessesFn>(L"psapi.dll", "EnumProcesses");
     enumProcessModules_ = orlyn::LookupProc<EnumProcessModulesFn>(L"psapi.dll", "EnumProcessModules");
     getModuleFileNameEx_ = orlyn::LookupProc<GetModuleFileNameExFn>(L"psapi.dll", "GetModuleFileNameExW");
@@ -136,7 +150,7 @@ bool CFindProcess::AddUser(DWORD processId, const std::wstring& imageName, bool 
 }
 
 void CFindProcess::ScanModules(const wchar_t* path) {
-    if (!enumProcessModules_ || !getModuleFileNameEx_) return;
+    if (!enumProcessModules_ || !getModuleFileNameEx_ || !CouldBeModule(path)) return;
     const DWORD self = ::GetCurrentProcessId();
     std::vector<HMODULE> modules;
     std::vector<wchar_t> fileName(1024);
@@ -271,7 +285,7 @@ DWORD WINAPI CFindProcess::ProbeThreadMain(void* param) {
     auto* self = static_cast<CFindProcess*>(param);
     for (;;) {
         if (::WaitForSingleObject(self->startEvent_.get(), INFINITE) != WAIT_OBJECT_0) return 1;
-        ::SetEvent(self->beganEvent_.get());
+        ::InterlockedIncrement(&self->probesBegun_);
         // The answer is not used: what matters is whether the query on this handle returns at all
         // (one on a pipe with a pending synchronous read does not). Only the stack is touched, so the
         // thread can be ended at any point.
@@ -285,10 +299,10 @@ DWORD WINAPI CFindProcess::ProbeThreadMain(void* param) {
 }
 
 bool CFindProcess::StartProbeThread() {
-    if (!doneEvent_ || !startEvent_ || !beganEvent_) return false;
+    if (!doneEvent_ || !startEvent_) return false;
+    // A probe ended just before it set the done event must not answer for the next handle.
     ::ResetEvent(doneEvent_.get());
     ::ResetEvent(startEvent_.get());
-    ::ResetEvent(beganEvent_.get());
     probeThread_.reset(::CreateThread(nullptr, 64 * 1024, ProbeThreadMain, this, STACK_SIZE_PARAM_IS_A_RESERVATION,
                                       nullptr));
     return static_cast<bool>(probeThread_);
@@ -301,29 +315,43 @@ void CFindProcess::EndProbeThread() {
     probeThread_.reset();
 }
 
+bool CFindProcess::ProbeHandle(HANDLE handle) {
+    handleUnderQuery_ = handle;
+    if (!probeThread_ && !StartProbeThread()) return false;
+    const LONG begun = probesBegun_;
+    ::SetEvent(startEvent_.get());
+    DWORD wait = ::WaitForSingleObject(doneEvent_.get(), kProbeTimeoutMs);
+    if (wait == WAIT_TIMEOUT && probesBegun_ == begun) {
+        // The guard counts from the moment the probe begins, so a slow start is not taken for a
+        // query that hangs.
+        const DWORD start = ::GetTickCount();
+        while (probesBegun_ == begun && ::GetTickCount() - start < kProbeStartTimeoutMs) ::Sleep(1);
+        if (probesBegun_ != begun) wait = ::WaitForSingleObject(doneEvent_.get(), kProbeTimeoutMs);
+    }
+    return wait == WAIT_OBJECT_0;
+}
+
 std::wstring CFindProcess::QueryHandleName(HANDLE handle) {
     if (!ntQueryObject_) return {};
-    handleUnderQuery_ = handle;
-    if (!probeThread_ && !StartProbeThread()) return {};
-    ::SetEvent(startEvent_.get());
-    // The guard counts from the moment the probe begins, so a slow start on a busy machine is not
-    // taken for a query that hangs.
-    if (::WaitForSingleObject(beganEvent_.get(), kProbeStartTimeoutMs) != WAIT_OBJECT_0 ||
-        ::WaitForSingleObject(doneEvent_.get(), kProbeTimeoutMs) != WAIT_OBJECT_0) {
+    // A handle whose probe does not come back is tried once more on a new probe thread: on a busy
+    // machine a query that would return may still miss the guard time once.
+    for (int attempt = 0;; ++attempt) {
+        if (ProbeHandle(handle)) break;
         ++probeTimeouts_;
         EndProbeThread();
-        return {};
+        if (attempt == 1) return {};
     }
 
+    // Most names fit the first buffer; a longer one is asked for again with the size it needs.
+    std::vector<ULONG_PTR> buffer(kNameBufferBytes / sizeof(ULONG_PTR), 0);
     ULONG needed = 0;
-    ULONG_PTR small[4] = {};
-    ntQueryObject_(handle, kObjectNameInformation, small, 0, &needed);
-    size_t bytes = needed ? needed : kNameBufferBytes;
-    if (bytes < kNameBufferBytes) bytes = kNameBufferBytes;
-    if (bytes > kNameBufferCap) bytes = kNameBufferCap;
-    std::vector<ULONG_PTR> buffer(bytes / sizeof(ULONG_PTR) + 1, 0);
-    ULONG length = static_cast<ULONG>(buffer.size() * sizeof(ULONG_PTR));
-    if (ntQueryObject_(handle, kObjectNameInformation, buffer.data(), length, &needed) < 0) return {};
+    LONG status = ntQueryObject_(handle, kObjectNameInformation, buffer.data(), kNameBufferBytes, &needed);
+    if (status < 0 && needed > kNameBufferBytes && needed <= kNameBufferCap) {
+        buffer.assign(needed / sizeof(ULONG_PTR) + 1, 0);
+        status = ntQueryObject_(handle, kObjectNameInformation, buffer.data(),
+                                static_cast<ULONG>(buffer.size() * sizeof(ULONG_PTR)), &needed);
+    }
+    if (status < 0) return {};
     NameInformation info;
     std::memcpy(&info, buffer.data(), sizeof(info));
     if (!info.buffer || info.length == 0) return {};

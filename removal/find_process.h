@@ -76,6 +76,7 @@ private:
 
     static DWORD WINAPI ProbeThreadMain(void* param);
     bool StartProbeThread();
+    bool ProbeHandle(HANDLE handle);  // false when the probe did not come back in time
     void EndProbeThread();
     bool QuerySnapshot(ULONG infoClass, std::unique_ptr<BYTE[]>* buffer, size_t* size);
     bool AddUser(DWORD processId, const std::wstring& imageName, bool unlessNamed);
@@ -92,7 +93,7 @@ private:
     HANDLE volatile handleUnderQuery_ = nullptr;
     orlyn::UniqueHandle doneEvent_;   // set by the probe after each try
     orlyn::UniqueHandle startEvent_;  // set to make the probe try handleUnderQuery_
-    orlyn::UniqueHandle beganEvent_;  // set by the probe when it begins a try
+    volatile LONG probesBegun_ = 0;   // counted up by the probe when it begins a try
 
     NtQuerySystemInformationFn ntQuerySystemInformation_ = nullptr;
     NtQueryObjectFn ntQueryObject_ = nullptr;

@@ -558,3 +558,46 @@ TEST(GetProcessBaseName, NamesARunningProcessAndNothingForAMissingOne) {
     child.Kill();
     EXPECT_EQ(CFindProcess::GetProcessBaseName(0xFFFFFFF0), L"");
 }
+
+TEST(QueryHandleName, SkipsAHandleWhoseQueryDoesNotReturnAndGoesOn) {
+    // A synchronous pipe with a read pending on another thread: on Windows every query of that file
+    // object waits for the read, which never completes.
+    std::wstring pipeName = L"\\\\.\\pipe\\" + UniqueName(L"orlyn_hang");
+    UniqueFileHandle server(::CreateNamedPipeW(pipeName.c_str(), PIPE_ACCESS_DUPLEX, PIPE_TYPE_BYTE | PIPE_WAIT, 1,
+                                               4096, 4096, 0, nullptr));
+    ASSERT_TRUE(server);
+    UniqueFileHandle client(
+        ::CreateFileW(pipeName.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr));
+    ASSERT_TRUE(client);
+    UniqueHandle reader(::CreateThread(
+        nullptr, 0,
+        [](void* p) -> DWORD {
+            char byte;
+            DWORD got = 0;
+            ::ReadFile(static_cast<HANDLE>(p), &byte, 1, &got, nullptr);
+            return 0;
+        },
+        client.get(), 0, nullptr));
+    ASSERT_TRUE(reader);
+    ::Sleep(50);  // let the read begin; nothing signals that it is pending
+
+    CFindProcess finder;
+    DWORD start = ::GetTickCount();
+    std::wstring name = finder.QueryHandleName(client.get());
+    DWORD spent = ::GetTickCount() - start;
+    // Let the reader finish whatever happened.
+    DWORD written = 0;
+    ::WriteFile(server.get(), "x", 1, &written, nullptr);
+    ::WaitForSingleObject(reader.get(), 5000);
+    if (!name.empty()) ORLYN_SKIP_ON_WINE("queries on a pipe with a pending read return at once");
+    EXPECT_TRUE(name.empty());
+    EXPECT_EQ(finder.probeTimeouts(), 2u);  // tried twice, each within the guard time
+    EXPECT_LT(spent, 2000u);
+
+    // The next handle gets a new probe thread and its name.
+    TempDir dir(L"fp");
+    std::wstring file = dir / L"after.txt";
+    ASSERT_TRUE(WriteFileText(file, L"x"));
+    UniqueFileHandle f(::CreateFileW(file.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr));
+    EXPECT_TRUE(SamePath(CFindProcess::ToDrivePath(finder.QueryHandleName(f.get())).c_str(), file.c_str()));
+}
