@@ -600,3 +600,15 @@ TEST(QueryHandleName, SkipsAHandleWhoseQueryDoesNotReturnAndGoesOn) {
     UniqueFileHandle f(::CreateFileW(file.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr));
     EXPECT_TRUE(SamePath(CFindProcess::ToDrivePath(finder.QueryHandleName(f.get())).c_str(), file.c_str()));
 }
+
+TEST(ScanHandles, PassesOverHandlesOfAProcessThatEndedAfterTheSnapshot) {
+    TempDir dir(L"fp");
+    std::wstring file = dir / L"gone.dat";
+    ChildProcess holder;
+    ASSERT_TRUE(StartReady(holder, FixturePath(L"hold_file.exe"), file));
+    CFindProcess finder;
+    ASSERT_TRUE(finder.SnapshotHandles());
+    holder.Kill();
+    finder.ScanHandles(file.c_str());
+    EXPECT_TRUE(finder.results().empty());
+}
