@@ -16,8 +16,8 @@ namespace browser_test {
 
 constexpr DWORD kTimeoutMs = 15000;
 
-// Ends every chrome.exe of the prefix and waits for each to be gone.
-inline void EndAllChrome() {
+// Ends every process of that name in the prefix and waits for each to be gone.
+inline void EndAllChrome(const wchar_t* name = L"chrome.exe") {
     orlyn::UniqueFileHandle snapshot(::CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
     if (!snapshot) return;
     PROCESSENTRY32W entry{};
@@ -25,7 +25,7 @@ inline void EndAllChrome() {
     std::vector<orlyn::UniqueHandle> ended;
     for (BOOL more = ::Process32FirstW(snapshot.get(), &entry); more;
          more = ::Process32NextW(snapshot.get(), &entry)) {
-        if (!orlyn::EqualsNoCase(entry.szExeFile, L"chrome.exe")) continue;
+        if (!orlyn::EqualsNoCase(entry.szExeFile, name)) continue;
         orlyn::UniqueHandle p(::OpenProcess(SYNCHRONIZE | PROCESS_TERMINATE, FALSE, entry.th32ProcessID));
         if (p && ::TerminateProcess(p.get(), 1)) ended.push_back(std::move(p));
     }
