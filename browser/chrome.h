@@ -63,7 +63,7 @@ bool GetChromeProcessIds(std::vector<DWORD>& ids);
 [[nodiscard]] bool IsChromeInstalled(HKEY root);
 // EnumWindows callback; lParam is a ChromeWindowScan*. Always continues.
 BOOL CALLBACK CloseWindowProc(HWND window, LPARAM scan);
-// Ends every chrome.exe without waiting; true when there was one.
+// Ends every chrome.exe and waits (5 s at most) until they are gone; true when there was one.
 bool TerminateChrome();
 // Reads the default value of root's Chrome App Paths key into buffer (MAX_PATH units).
 [[nodiscard]] bool GetChromeAppPath(HKEY root, wchar_t* buffer);

@@ -20,6 +20,7 @@ const wchar_t kChromeProcessName[] = L"chrome.exe";
 const wchar_t kUninstallKey[] = L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Google Chrome";
 const wchar_t kAppPathsKey[] = L"Software\\Microsoft\\Windows\\CurrentVersion\\App Paths\\Chrome.exe";
 const DWORD kCloseWaitMs = 5000;
+const DWORD kTerminateWaitMs = 5000;  // for all terminated processes together
 const wchar_t kRestoreSwitch[] = L"--restore-last-session";
 const wchar_t kNoWindowSwitch[] = L"--no-startup-window";
 
@@ -121,9 +122,18 @@ bool CChrome::CloseChromeWindows() {
 bool TerminateChrome() {
     std::vector<DWORD> ids;
     if (!GetChromeProcessIds(ids)) return false;
+    std::vector<UniqueHandle> ended;
     for (DWORD id : ids) {
         UniqueHandle process(::OpenProcess(SYNCHRONIZE | PROCESS_TERMINATE, FALSE, id));
-        if (process) ::TerminateProcess(process.get(), 0);
+        if (process && ::TerminateProcess(process.get(), 0)) ended.push_back(std::move(process));
+    }
+    // Termination completes asynchronously: without this wait a process that is going away could still
+    // be listed, and the caller would report Chrome as running.
+    const DWORD start = ::GetTickCount();
+    for (const auto& process : ended) {
+        const DWORD spent = ::GetTickCount() - start;
+        if (spent >= kTerminateWaitMs) break;
+        ::WaitForSingleObject(process.get(), kTerminateWaitMs - spent);
     }
     return true;
 }

@@ -70,8 +70,9 @@ TEST_F(ChromeProcess, ProcessIdsAndTermination) {
     EXPECT_TRUE(Contains(ids, second.Id()));
 
     EXPECT_TRUE(TerminateChrome());
-    EXPECT_TRUE(first.WaitForExit(kTimeoutMs));
-    EXPECT_TRUE(second.WaitForExit(kTimeoutMs));
+    // Gone when TerminateChrome returns, so that a check right after it does not see them.
+    EXPECT_TRUE(first.WaitForExit(0));
+    EXPECT_TRUE(second.WaitForExit(0));
     EXPECT_EQ(first.ExitCode(), 0u);  // terminated, not closed (that gives 7)
     EXPECT_FALSE(IsChromeRunning());
 }
@@ -94,7 +95,6 @@ TEST_F(ChromeProcess, IsChromeInstalledReadsTheUninstallKeyOfEachRoot) {
     EXPECT_FALSE(IsChromeInstalled(HKEY_LOCAL_MACHINE));
     SetString(HKEY_LOCAL_MACHINE, kUninstallKey, L"InstallLocation", L"");
     EXPECT_FALSE(IsChromeInstalled(HKEY_LOCAL_MACHINE));
-    SetString(HKEY_LOCAL_MACHINE, kUninstallKey, L"Other", chrome.folder());
     DeleteRegTreeForTest(HKEY_LOCAL_MACHINE, kUninstallKey);
     SetString(HKEY_LOCAL_MACHINE, kUninstallKey, L"Other", chrome.folder());
     EXPECT_FALSE(IsChromeInstalled(HKEY_LOCAL_MACHINE));
@@ -169,6 +169,14 @@ TEST_F(ChromeProcess, BackgroundChromeIsTerminatedAndRestartedThroughAppPaths) {
     EXPECT_TRUE(c.RestartChrome());
     const std::wstring line = chrome.WaitForLaunchWith(L" --no-startup-window");
     EXPECT_EQ(line, L"\"" + chrome.exe() + L"\" --no-startup-window");
+
+    // With both registrations the machine's wins.
+    FakeChrome machine;
+    ASSERT_TRUE(machine.ok());
+    SetString(HKEY_LOCAL_MACHINE, kAppPathsKey, nullptr, machine.exe());
+    EXPECT_TRUE(c.RestartChrome());
+    EXPECT_EQ(machine.WaitForLaunchWith(L" --no-startup-window"), L"\"" + machine.exe() + L"\" --no-startup-window");
+    EXPECT_EQ(chrome.Launches().size(), 2u);  // its own start by the test, and the one above
 }
 
 TEST_F(ChromeProcess, CloseChromeWindowsWithoutChromeDoesNothing) {
