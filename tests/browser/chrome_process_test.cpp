@@ -202,6 +202,25 @@ TEST_F(ChromeProcess, CloseWindowProcLeavesOtherProcessesWindowsAlone) {
     EXPECT_FALSE(child.WaitForExit(200));
 }
 
+TEST_F(ChromeProcess, CloseWindowProcOpensTheProcessOncePerWindow) {
+    FakeChrome chrome;
+    ASSERT_TRUE(chrome.ok());
+    ChildProcess two, hidden;
+    ASSERT_TRUE(chrome.Start(two, L"--windows=2"));
+    ASSERT_TRUE(chrome.Start(hidden, L"--background"));
+    ChromeWindowScan scan;
+    ASSERT_TRUE(GetChromeProcessIds(scan.processIds));
+    ASSERT_TRUE(::EnumWindows(CloseWindowProc, reinterpret_cast<LPARAM>(&scan)));
+    ASSERT_EQ(scan.processes.size(), 2u);
+    EXPECT_EQ(::GetProcessId(scan.processes[0].get()), two.Id());
+    EXPECT_EQ(::GetProcessId(scan.processes[1].get()), two.Id());
+    ASSERT_EQ(scan.paths.size(), 1u);
+    EXPECT_TRUE(orlyn::EqualsNoCase(scan.paths.begin()->c_str(), chrome.exe().c_str()));
+    EXPECT_TRUE(two.WaitForExit(kTimeoutMs));
+    EXPECT_EQ(two.ExitCode(), 7u);
+    EXPECT_FALSE(hidden.WaitForExit(0));  // its window is hidden, so nothing asked it to close
+}
+
 TEST(BuildDesktopCommandLine, QuotesThePath) {
     struct Case {
         const wchar_t* path;
