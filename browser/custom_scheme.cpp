@@ -1,0 +1,114 @@
+#include "browser/custom_scheme.h"
+
+#include "common/registry.h"
+#include "common/string_format.h"
+#include "common/unique_handle.h"
+#include "common/win_api.h"
+
+using orlyn::RegView;
+using orlyn::UniqueHkey;
+
+CCustomScheme::CCustomScheme(const wchar_t* scheme) : scheme_(scheme ? scheme : L"") {}
+
+CCustomScheme::~CCustomScheme() = default;
+
+std::wstring CCustomScheme::GetClassesKey() const { return L"Software\\Classes\\" + scheme_; }
+
+std::wstring CCustomScheme::GetProtocolExecuteKey() const {
+    return L"Software\\Microsoft\\Internet Explorer\\ProtocolExecute\\" + scheme_;
+}
+
+std::wstring FormatHandlerCommand(const wchar_t* handlerPath) {
+    if (handlerPath[0] == L'"') return orlyn::FormatString(L"%s \"%%1\"", handlerPath);
+    return orlyn::FormatString(L"\"%s\" \"%%1\"", handlerPath);
+}
+
+bool IsRunningUnderWow64() {
+    using IsWow64ProcessFn = BOOL(WINAPI*)(HANDLE, PBOOL);
+    static const auto isWow64Process = orlyn::LookupProc<IsWow64ProcessFn>(L"kernel32", "IsWow64Process");
+    BOOL wow64 = FALSE;
+    return isWow64Process && isWow64Process(::GetCurrentProcess(), &wow64) && wow64;
+}
+
+bool CCustomScheme::IsRegistered(HKEY root) const {
+    UniqueHkey key;
+    return orlyn::OpenRegKey(root, GetClassesKey().c_str(), KEY_READ, RegView::Default, key) == ERROR_SUCCESS &&
+           key;
+}
+
+bool CCustomScheme::Register(HKEY root, const wchar_t* handlerPath) {
+    if (!handlerPath) return false;
+    const std::wstring classesKey = GetClassesKey();
+    UniqueHkey schemeKey;
+    (void)orlyn::CreateRegKey(root, classesKey.c_str(), KEY_ALL_ACCESS, RegView::Default, schemeKey);
+    if (!schemeKey) return false;
+    const std::wstring description = orlyn::FormatString(L"URL:%s protocol", scheme_.c_str());
+    if (orlyn::SetRegString(schemeKey.get(), nullptr, description.c_str()) != ERROR_SUCCESS) return false;
+    if (orlyn::SetRegString(schemeKey.get(), L"URL Protocol", L"") != ERROR_SUCCESS) return false;
+
+    UniqueHkey commandKey;
+    (void)orlyn::CreateRegKey(root, (classesKey + L"\\Shell\\Open\\Command").c_str(), KEY_ALL_ACCESS,
+                              RegView::Default, commandKey);
+    if (!commandKey) return false;
+    const std::wstring command = FormatHandlerCommand(handlerPath);
+    if (orlyn::SetRegString(commandKey.get(), nullptr, command.c_str()) != ERROR_SUCCESS) return false;
+    // Internet Explorer's warning key is a convenience; the scheme works without it.
+    (void)SetProtocolExecute(root, false);
+    return true;
+}
+
+bool CCustomScheme::SetProtocolExecute(HKEY root, bool remove) {
+    const bool wow64 = IsRunningUnderWow64();
+    if (!EditProtocolExecuteKey(root, remove, false)) return false;
+    if (wow64 && !EditProtocolExecuteKey(root, remove, true)) return false;
+    return true;
+}
+
+bool CCustomScheme::EditProtocolExecuteKey(HKEY root, bool remove, bool view64) {
+    const std::wstring path = GetProtocolExecuteKey();
+    if (!remove) {
+        UniqueHkey key;
+        (void)orlyn::CreateRegKey(root, path.c_str(), KEY_ALL_ACCESS, view64 ? RegView::Wow64_64 : RegView::Default,
+                                  key);
+        return key && orlyn::SetRegDword(key.get(), L"WarnOnOpen", 0) == ERROR_SUCCESS;
+    }
+    if (view64) {
+        using DeleteKeyExFn = LONG(WINAPI*)(HKEY, LPCWSTR, REGSAM, DWORD);
+        static const auto deleteKeyEx = orlyn::LookupProc<DeleteKeyExFn>(L"advapi32", "RegDeleteKeyExW");
+        if (!deleteKeyEx) return false;
+        return deleteKeyEx(root, path.c_str(), orlyn::ViewFlag(RegView::Wow64_64), 0) == ERROR_SUCCESS;
+    }
+    return ::RegDeleteKeyW(root, path.c_str()) == ERROR_SUCCESS;
+}
+
+bool CCustomScheme::Unregister() {
+    (void)RemoveFromRoot(HKEY_LOCAL_MACHINE);
+    (void)RemoveFromRoot(HKEY_CURRENT_USER);
+    return !IsRegistered(HKEY_LOCAL_MACHINE) && !IsRegistered(HKEY_CURRENT_USER);
+}
+
+bool CCustomScheme::RemoveFromRoot(HKEY root) {
+    const bool wow64 = IsRunningUnderWow64();
+    // Both views under WOW64, even when the default view had none: a key left in the 64-bit view would
+    // keep the warning off for a scheme that no longer exists.
+    (void)EditProtocolExecuteKey(root, true, false);
+    if (wow64) (void)EditProtocolExecuteKey(root, true, true);
+    return DeleteKeyTree(root, GetClassesKey().c_str());
+}
+
+bool CCustomScheme::DeleteKeyTree(HKEY parent, const wchar_t* subkey) {
+    UniqueHkey key;
+    if (orlyn::OpenRegKey(parent, subkey, KEY_ALL_ACCESS, RegView::Default, key) == ERROR_SUCCESS) {
+        // Index 0 each time: the previous child is gone, so the next one moves up. A child that cannot
+        // be deleted ends the loop, and the parent's own deletion then fails.
+        for (;;) {
+            wchar_t child[MAX_PATH];
+            DWORD length = MAX_PATH;
+            if (::RegEnumKeyExW(key.get(), 0, child, &length, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS)
+                break;
+            if (!DeleteKeyTree(key.get(), child)) break;
+        }
+        key.reset();
+    }
+    return ::RegDeleteKeyW(parent, subkey) == ERROR_SUCCESS;
+}
