@@ -58,7 +58,7 @@ else()
   find_program(ORLYN_PAYLOAD_CXX_X86_64 x86_64-w64-mingw32-g++-posix REQUIRED)
   find_program(ORLYN_PAYLOAD_WINDRES_I686 i686-w64-mingw32-windres REQUIRED)
   set(src ${CMAKE_SOURCE_DIR}/payload)
-  set(flags -std=c++17 -Os -s -static -Wall -Wextra -Werror -DUNICODE -D_UNICODE)
+  set(flags -std=c++17 -Os -s -static -Wl,--no-insert-timestamp -Wall -Wextra -Werror -DUNICODE -D_UNICODE)
   set(dll_flags ${flags} -shared -Wl,--kill-at)
 
   # Stand-in NAME: the compiler, the sources and the extra flags that make it.

@@ -32,7 +32,13 @@ size_t FirstCreatableSeparator(const std::wstring& folder) {
     return folder.find(L'\\');
 }
 
+HMODULE testPayloadModule = nullptr;
+
 }  // namespace
+
+HMODULE PayloadModule() { return testPayloadModule ? testPayloadModule : ::GetModuleHandleW(nullptr); }
+
+void SetPayloadModuleForTesting(HMODULE module) { testPayloadModule = module; }
 
 SECURITY_ATTRIBUTES* PayloadFileSecurityAttributes() {
     // Files get the system's default security until the file-security service lands; it will supply
@@ -98,7 +104,7 @@ bool ExtractResourceToFile(WORD resourceId, const wchar_t* path) {
         ::SetLastError(ERROR_RESOURCE_NAME_NOT_FOUND);
         return false;
     }
-    HMODULE module = ::GetModuleHandleW(nullptr);
+    HMODULE module = PayloadModule();
     HRSRC info = ::FindResourceW(module, MAKEINTRESOURCEW(resourceId), RT_RCDATA);
     if (!info) return false;
     DWORD size = ::SizeofResource(module, info);

@@ -23,5 +23,12 @@ class CRepairContext;
 // refuses such a path.
 std::wstring ExpandPathMacros(const wchar_t* path, const CRepairContext& context);
 
+// The module whose RT_RCDATA resources are the payload and its manifest: the program's own, unless a
+// test has named another one.
+HMODULE PayloadModule();
+// For tests: takes the payload from module (for example a DLL loaded as a data file that carries another
+// manifest) until called again with nullptr. Set it before the dialog initialises, never while a worker runs.
+void SetPayloadModuleForTesting(HMODULE module);
+
 // The security attributes that newly written payload files get; null for the system's default.
 SECURITY_ATTRIBUTES* PayloadFileSecurityAttributes();

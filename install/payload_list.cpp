@@ -32,7 +32,7 @@ ReadResult ReadWholeFile(const wchar_t* path, std::string& bytes) {
 
 bool ResourceExists(WORD resourceId) {
     if (resourceId == 0) return false;
-    return ::FindResourceW(::GetModuleHandleW(nullptr), MAKEINTRESOURCEW(resourceId), RT_RCDATA) != nullptr;
+    return ::FindResourceW(PayloadModule(), MAKEINTRESOURCEW(resourceId), RT_RCDATA) != nullptr;
 }
 
 }  // namespace

@@ -446,3 +446,50 @@ TEST(CreateFolderPath, NameWithoutBackslashSucceedsOnlyWhenItExists) {
     EXPECT_FALSE(FolderExists(dir / L"absent"));
     ::SetCurrentDirectoryW(old);
 }
+
+TEST(PayloadInitialisation, EachStepFailsOnItsOwn) {
+    // The three steps as the dialog runs them, with the payload taken from a module of the test's making.
+    const std::string good = "1014\tLICENSE.txt\t$AppData$\\LICENSE.txt\t0\r\n";
+    struct Case {
+        const char* name;
+        payload_testing::ResourceList resources;
+        bool extracted, loaded, checked;
+        std::wstring message;  // of the load, when it ran
+    };
+    const Case cases[] = {
+        {"all present", {{999, good}, {1014, "licence"}}, true, true, true, kLoadSuccess},
+        {"no manifest resource", {{1014, "licence"}}, false, false, false, L""},
+        {"a bad row", {{999, good + "1015\tX.dll\t$AppData$\\X.dll\r\n"}, {1014, "licence"}}, true, false, false,
+         kContentError},
+        {"a missing resource", {{999, good + "1008\tX.dll\t$AppData$\\X.dll\t0\r\n"}, {1014, "licence"}}, true,
+         true, false, kLoadSuccess},
+        // Wine's UpdateResourceW drops a resource of no bytes; a lone Ctrl-Z is an empty text as well.
+        {"an empty manifest", {{999, "\x1A"}}, true, true, true, kLoadSuccess},
+    };
+    TempDir temp(L"init");
+    ScopedTempFolder scopedTemp(temp.path());
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        payload_testing::ScopedPayloadModule module(c.resources);
+        ASSERT_TRUE(module.ok());
+        CRepairContext context;
+        std::wstring text;
+        bool extracted = ExtractPayloadManifest(context, text);
+        EXPECT_EQ(extracted, c.extracted) << ::GetLastError();
+        if (!extracted) {
+            EXPECT_EQ(text, L"파일을 생성하는데 실패하였습니다.\r\n" + temp.path() + L"\\OrlynRepairList.txt");
+            continue;
+        }
+        bool loaded = context.payloadList.Load(text.c_str());
+        EXPECT_EQ(loaded, c.loaded);
+        EXPECT_EQ(std::wstring(context.payloadList.message), c.message);
+        if (loaded) {
+            EXPECT_EQ(CheckPayloadResources(context), c.checked);
+        }
+    }
+    // Back to the program's own payload.
+    CRepairContext context;
+    std::wstring text;
+    ASSERT_TRUE(ExtractPayloadManifest(context, text));
+    EXPECT_EQ(ReadFileBytes(text), ResourceBytes(999));
+}

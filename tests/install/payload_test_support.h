@@ -4,6 +4,12 @@
 #include <windows.h>
 
 #include <string>
+#include <utility>
+#include <vector>
+
+#include "common/unique_handle.h"
+#include "install/payload_extraction.h"
+#include "support/test_support.h"
 
 namespace payload_testing {
 
@@ -48,5 +54,37 @@ inline WORD PeMachine(const std::string& image) {
     if (*reinterpret_cast<const DWORD*>(image.data() + at) != IMAGE_NT_SIGNATURE) return 0;
     return reinterpret_cast<const IMAGE_FILE_HEADER*>(image.data() + at + sizeof(DWORD))->Machine;
 }
+
+using ResourceList = std::vector<std::pair<WORD, std::string>>;
+
+// For the scope, the payload comes from a module that holds exactly these RT_RCDATA resources (a copy of
+// the stand-in TSLDll64.dll whose resources are replaced, loaded as a data file). Lets a test give the
+// program a manifest with a bad row, or one that names a resource that is not there.
+class ScopedPayloadModule {
+public:
+    explicit ScopedPayloadModule(const ResourceList& resources) : dir_(L"pm") {
+        std::wstring path = dir_ / L"payload.dll";
+        SetPayloadModuleForTesting(nullptr);
+        std::string image = ResourceBytes(1013);
+        if (image.empty() || !testing_support::WriteFileBytes(path, image)) return;
+        HANDLE update = ::BeginUpdateResourceW(path.c_str(), TRUE);
+        if (!update) return;
+        for (const auto& r : resources) {
+            ::UpdateResourceW(update, RT_RCDATA, MAKEINTRESOURCEW(r.first), MAKELANGID(LANG_NEUTRAL, SUBLANG_NEUTRAL),
+                              const_cast<char*>(r.second.data()), static_cast<DWORD>(r.second.size()));
+        }
+        if (!::EndUpdateResourceW(update, FALSE)) return;
+        module_.reset(::LoadLibraryExW(path.c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE));
+        if (module_) SetPayloadModuleForTesting(module_.get());
+    }
+    ~ScopedPayloadModule() { SetPayloadModuleForTesting(nullptr); }
+    ScopedPayloadModule(const ScopedPayloadModule&) = delete;
+    ScopedPayloadModule& operator=(const ScopedPayloadModule&) = delete;
+    bool ok() const { return module_.valid(); }
+
+private:
+    testing_support::TempDir dir_;
+    orlyn::UniqueLibrary module_;
+};
 
 }  // namespace payload_testing
