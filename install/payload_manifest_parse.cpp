@@ -96,7 +96,9 @@ bool ParseManifestRow(const std::wstring& line, PayloadEntry& entry) {
 }
 
 bool ParseManifest(const char* bytes, size_t size, std::vector<PayloadEntry>& entries) {
-    for (const std::wstring& line : SplitManifestLines(bytes, size)) {
+    std::vector<std::wstring> lines = SplitManifestLines(bytes, size);
+    entries.reserve(entries.size() + lines.size());  // records are 2.5 KB: grow once, not by doubling
+    for (const std::wstring& line : lines) {
         PayloadEntry entry;
         if (!ParseManifestRow(line, entry)) return false;
         entries.push_back(entry);

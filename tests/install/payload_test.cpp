@@ -241,6 +241,12 @@ TEST(PayloadListLoad, ErrorTextsAndKeptRows) {
     EXPECT_STREQ(fresh.message, kLoadSuccess);
     EXPECT_TRUE(fresh.entries.empty());
 
+    // A file far larger than any manifest is not read into memory.
+    std::wstring huge = dir / L"huge.txt";
+    ASSERT_TRUE(WriteFileBytes(huge, std::string(16 * 1024 * 1024 + 1, '\t')));
+    EXPECT_FALSE(fresh.Load(huge.c_str()));
+    EXPECT_STREQ(fresh.message, kContentError);
+
     // A path that does not fit MAX_PATH is refused without touching anything.
     std::wstring longPath = dir.path() + L"\\" + std::wstring(300, L'x') + L".txt";
     EXPECT_FALSE(fresh.Load(longPath.c_str()));
