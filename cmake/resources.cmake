@@ -6,3 +6,10 @@ add_library(orlyn_resources OBJECT ${CMAKE_SOURCE_DIR}/resources/OrlynRepair.rc)
 target_include_directories(orlyn_resources PRIVATE ${CMAKE_SOURCE_DIR}/resources ${ORLYN_GENERATED})
 set_source_files_properties(${CMAKE_SOURCE_DIR}/resources/OrlynRepair.rc PROPERTIES
   OBJECT_DEPENDS "${ORLYN_RESOURCE_DEPENDS}")
+
+# The payload manifest and the payload files (resources 999 and 1005 up).
+include(${CMAKE_SOURCE_DIR}/cmake/payload.cmake)
+target_sources(orlyn_resources PRIVATE ${CMAKE_SOURCE_DIR}/resources/payload.rc)
+set_source_files_properties(${CMAKE_SOURCE_DIR}/resources/payload.rc PROPERTIES
+  OBJECT_DEPENDS "${ORLYN_PAYLOAD_MANIFEST};${ORLYN_PAYLOAD_FILES};${ORLYN_GENERATED}/payload_files.rc")
+add_dependencies(orlyn_resources orlyn_payload)

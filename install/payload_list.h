@@ -6,18 +6,23 @@
 #include <string>
 #include <vector>
 
+#include "install/payload_manifest_parse.h"
+
 class CRepairContext;
 
 class PayloadList {
 public:
-    // Parses the manifest file at path, appending rows to `entries`; always sets `message`.
+    // Parses the manifest file at path, appending rows to `entries`; always sets `message`. A malformed
+    // row ends the load with false; the rows before it stay in `entries`.
     bool Load(const wchar_t* path);
 
     wchar_t message[1024] = {};
+    std::vector<PayloadEntry> entries;  // manifest order; read-only once the dialog has initialised
 };
 
-// Writes the manifest resource to "%TEMP%\OrlynRepairList.txt". On success text is the path and the
-// context's manifest temp path is set; on failure text is the error text.
+// Writes the manifest resource to "%TEMP%\OrlynRepairList.txt" (the temp folder is GetTempPathW's, so
+// TMP decides it). On success text is the path and the context's manifest temp path is set; on failure
+// text is the error text.
 bool ExtractPayloadManifest(CRepairContext& context, std::wstring& text);
 // True when every entry's resource exists in the program's module (true for an empty list).
 bool CheckPayloadResources(CRepairContext& context);
