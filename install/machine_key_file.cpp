@@ -132,6 +132,12 @@ uint32_t VerifyMachineKeyFileAt(const wchar_t* path) {
 bool CreateMachineKeyFileAt(const wchar_t* path, const std::function<int()>& nextRandom) {
     uint8_t image[kMachineKeyFileSize];
     BuildMachineKeyImage(nextRandom, image);
+    // Only a file that failed verification is replaced; a read-only or hidden one would refuse
+    // CREATE_ALWAYS with normal attributes and stay broken for good.
+    DWORD attributes = ::GetFileAttributesW(path);
+    if (attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY) &&
+        (attributes & (FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM)))
+        ::SetFileAttributesW(path, FILE_ATTRIBUTE_NORMAL);
     orlyn::UniqueFileHandle file(::CreateFileW(path, GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_ALWAYS,
                                                FILE_ATTRIBUTE_NORMAL, nullptr));
     if (!file) return false;

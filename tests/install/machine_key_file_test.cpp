@@ -239,6 +239,20 @@ TEST_F(MachineKeyFileOnMachine, CreateThenVerifyAndASecondRunKeepsTheFile) {
     EXPECT_EQ(ReadFileBytes(path_), first);
 }
 
+TEST(MachineKeyFileAt, ReplacesADamagedReadOnlyOrHiddenFile) {
+    TempDir dir(L"mk");
+    for (DWORD attributes : {FILE_ATTRIBUTE_READONLY, FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM}) {
+        SCOPED_TRACE(attributes);
+        std::wstring path = dir / (UniqueName(L"qrmk") + L".dat");
+        ASSERT_TRUE(WriteFileBytes(path, std::string(100, 'x')));
+        ASSERT_TRUE(::SetFileAttributesW(path.c_str(), attributes));
+        CountingGenerator gen;
+        EXPECT_TRUE(CreateMachineKeyFileAt(path.c_str(), std::ref(gen)));
+        EXPECT_NE(VerifyMachineKeyFileAt(path.c_str()), 0u);
+        ::SetFileAttributesW(path.c_str(), FILE_ATTRIBUTE_NORMAL);
+    }
+}
+
 TEST_F(MachineKeyFileOnMachine, ReplacesADamagedFile) {
     CQrMachineKeyFile* keyFile = CQrMachineKeyFile::Instance();
     ASSERT_TRUE(WriteFileBytes(path_, std::string(1024, 'x')));

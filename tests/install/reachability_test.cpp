@@ -6,6 +6,7 @@
 #include <atomic>
 #include <string>
 
+#include "build_settings.h"
 #include "install/reachability.h"
 #include "support/test_support.h"
 
@@ -152,6 +153,14 @@ TEST_F(Reachability, UnresolvableHostGivesTheLookUpMessage) {
     std::wstring code = message.substr(head.size(), message.size() - head.size() - tail.size());
     EXPECT_NE(_wtoi(code.c_str()), 0) << "code " << testing::PrintToString(code);
     EXPECT_EQ(a.ConnectionsSoFar(), 0);
+}
+
+TEST_F(Reachability, ChecksTheBuildsSignOnHost) {
+    // The build's host is under a reserved name that no resolver answers here.
+    wchar_t text[kReachabilityTextSize];
+    EXPECT_FALSE(CheckSignOnReachability(text));
+    const std::wstring head = std::wstring(ORLYN_SIGNON_HOST) + L" DNS 조회에 실패하였습니다.(";
+    EXPECT_EQ(std::wstring(text).substr(0, head.size()), head);
 }
 
 TEST_F(Reachability, ALongHostNameIsCutToTheBuffer) {
