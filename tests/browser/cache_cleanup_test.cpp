@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "app/repair_context.h"
+#include "common/string_format.h"
 #include "support/test_support.h"
 
 using namespace testing_support;
@@ -110,4 +111,46 @@ TEST_F(ClearInternetCacheTest, AMissingCacheFolderIsReportedAndTheCookiesStillCl
     EXPECT_EQ(log[7], L"OK\tClear Internet Cookie (" + cookies_ + L")");
     EXPECT_EQ(log[8], L"OK\t쿠키를 삭제하였습니다.");
     ExpectTimerAndProgress();
+}
+
+TEST_F(ClearInternetCacheTest, EmptiesBothFoldersButKeepsIndexDatAndFilesInUse) {
+    struct Layout {
+        std::wstring root;
+        std::wstring tag;
+    } layouts[] = {{cache_, UniqueName(L"c")}, {cookies_, UniqueName(L"k")}};
+    for (const auto& l : layouts) {
+        std::wstring base = l.root + L"\\" + l.tag;
+        ASSERT_TRUE(CreateFolders(base + L"\\Content\\deep"));
+        ASSERT_TRUE(CreateFolders(base + L"\\Low"));
+        ASSERT_TRUE(WriteFileBytes(base + L"\\Content\\deep\\page.htm", "x"));
+        ASSERT_TRUE(WriteFileBytes(base + L"\\Low\\index.dat", "index"));
+        ASSERT_TRUE(WriteFileBytes(base + L"\\cookie.txt", "c"));
+        ASSERT_TRUE(WriteFileBytes(l.root + L"\\" + l.tag + L".txt", "top"));
+        ASSERT_TRUE(::SetFileAttributesW((base + L"\\cookie.txt").c_str(), FILE_ATTRIBUTE_READONLY));
+    }
+    std::wstring busy = cache_ + L"\\" + UniqueName(L"busy") + L".bin";
+    ASSERT_TRUE(WriteFileBytes(busy, "busy"));
+    orlyn::UniqueFileHandle holder(
+        ::CreateFileW(busy.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+    ASSERT_TRUE(holder);
+
+    std::vector<std::wstring> log = RunAndReadLog(true);
+    ASSERT_EQ(log.size(), 8u);
+    EXPECT_EQ(log[4], L"OK\tClear Internet Cache (" + cache_ + L")");
+    EXPECT_EQ(log[7], L"OK\t쿠키를 삭제하였습니다.");
+    ExpectTimerAndProgress();
+
+    for (const auto& l : layouts) {
+        SCOPED_TRACE(orlyn::ToUtf8(l.root));
+        std::wstring base = l.root + L"\\" + l.tag;
+        EXPECT_TRUE(FolderExists(l.root));
+        EXPECT_TRUE(FileExists(base + L"\\Low\\index.dat"));
+        EXPECT_FALSE(FolderExists(base + L"\\Content"));
+        EXPECT_FALSE(FileExists(base + L"\\cookie.txt"));
+        EXPECT_FALSE(FileExists(l.root + L"\\" + l.tag + L".txt"));
+        DeleteTree(base);
+    }
+    EXPECT_TRUE(FileExists(busy));
+    holder.reset();
+    ::DeleteFileW(busy.c_str());
 }
