@@ -7,6 +7,7 @@
 #include <map>
 #include <memory>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "common/registry.h"
@@ -521,4 +522,14 @@ TEST(AuthorizeFirewallApplication, AddsThroughTheSystemFirewall) {
     ASSERT_TRUE(WriteFileBytes(exe, "MZ"));
     EXPECT_TRUE(AuthorizeFirewallApplication(exe.c_str(), L"Tessel Hub"));
     EXPECT_TRUE(AuthorizeFirewallApplication(exe.c_str(), L"Tessel Hub"));  // a second run as well
+}
+
+TEST(AuthorizeFirewallApplication, FailsOnAThreadWithoutCom) {
+    TempDir dir(L"fw");
+    std::wstring exe = dir / L"TSL.exe";
+    ASSERT_TRUE(WriteFileBytes(exe, "MZ"));
+    bool result = true;
+    std::thread worker([&] { result = AuthorizeFirewallApplication(exe.c_str(), L"Tessel Hub"); });
+    worker.join();
+    EXPECT_FALSE(result);
 }
