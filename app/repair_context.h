@@ -65,6 +65,10 @@ public:
     bool InstallModule();
     void RebootAndResume();
 
+    // Browser steps that end the removal and the install.
+    bool RemoveBrowserIntegration();
+    bool InstallBrowserIntegration();
+
     // Initialisation steps that the dialog calls.
     bool BuildRemovalList();
     void GatherSystemInfo();

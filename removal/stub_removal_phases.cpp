@@ -1,13 +1,7 @@
-// Placeholders until the check and removal routines are built.
+// Placeholders until the check routine is built.
 #include "app/repair_context.h"
 
 bool CRepairContext::CheckOldModule() {
-    BeginPhaseItems(1);
-    AddPhaseItemDone();
-    return true;
-}
-
-bool CRepairContext::RemoveOldModule() {
     BeginPhaseItems(1);
     AddPhaseItemDone();
     return true;

@@ -1,0 +1,116 @@
+// The removal phase: ends the old module's processes, deletes its registry rows, folders and files,
+// and ends with the removal browser step, whose result is the phase's result.
+#include "app/repair_context.h"
+#include "common/registry.h"
+#include "common/unique_handle.h"
+#include "removal/removal_list.h"
+
+namespace {
+
+// Whether FindFirstFileW finds the path itself (no wildcard added).
+bool PathIsFound(const wchar_t* path) {
+    WIN32_FIND_DATAW data;
+    orlyn::UniqueFindHandle find(::FindFirstFileW(path, &data));
+    return find.valid();
+}
+
+constexpr wchar_t kErrorCodeLine[] = L"\t## 에러 코드 = %d ##\r\n";
+
+}  // namespace
+
+bool CRepairContext::RemoveOldModule() {
+    WriteLog(L"\n");
+    WriteLog(L"=========================\n");
+    WriteLog(L"   기존 모듈 삭제 루틴\n");
+    WriteLog(L"=========================\n");
+
+    const auto processes = removalList.CopyProcesses();
+    const auto registryRows = removalList.CopyRegistryRows();
+    const auto folders = removalList.CopyFolders();
+    const auto files = removalList.CopyFiles();
+
+    // The reserve of 200 items is what the simulated progress of the cache clean-up consumes.
+    BeginPhaseItems(static_cast<DWORD>(processes.size() + registryRows.size() + folders.size() + files.size() +
+                                       200));
+
+    for (const auto& row : processes) {
+        if (IsProcessRunning(row.imageName)) {
+            if (logHandle.KillProcessByName(row.imageName)) {
+                WriteLog(L"OK\t%s 프로세스가 종료되었습니다.\tSUCCESS\n", row.imageName);
+            } else {
+                DWORD error = ::GetLastError();  // before the log write can change it
+                WriteLog(L"Error\t%s 프로세스가 종료되지 않았습니다.\tFAILURE\n", row.imageName);
+                WriteLog(kErrorCodeLine, static_cast<int>(error));
+            }
+        }
+        AddPhaseItemDone();
+    }
+
+    for (const auto& row : registryRows) {
+        HKEY root = RegistryRowRoot(row);
+        const wchar_t* prefix = RegistryRowPrefix(row);
+        orlyn::UniqueHkey key;
+        bool opened = orlyn::OpenRegKey(root, row.keyPath, KEY_ALL_ACCESS, orlyn::RegView::Default, key) ==
+                      ERROR_SUCCESS;
+        if (row.wholeKey) {
+            if (opened) {
+                key.reset();
+                if (logHandle.RemoveRegKey(root, row.keyPath, true)) {
+                    WriteLog(L"OK\t%s%s 레지스트리 키가 삭제되었습니다.\tSUCCESS\n", prefix, row.keyPath);
+                } else {
+                    DWORD error = ::GetLastError();
+                    WriteLog(L"Error\t%s%s 레지스트리 키가 삭제되지 않았습니다.\tFAILURE\n", prefix, row.keyPath);
+                    WriteLog(kErrorCodeLine, static_cast<int>(error));
+                }
+            }
+        } else if (opened) {
+            bool exists = ::RegQueryValueExW(key.get(), row.valueName, nullptr, nullptr, nullptr, nullptr) ==
+                          ERROR_SUCCESS;
+            key.reset();
+            if (exists) {
+                if (logHandle.RemoveRegValue(root, row.keyPath, row.valueName)) {
+                    WriteLog(L"OK\t%s%s\\%s 레지스트리 값이 삭제되었습니다.\tSUCCESS\n", prefix, row.keyPath,
+                             row.valueName);
+                } else {
+                    DWORD error = ::GetLastError();
+                    WriteLog(L"Error\t%s%s\\%s 레지스트리 값이 삭제되지 않았습니다.\tFAILURE\n", prefix, row.keyPath,
+                             row.valueName);
+                    WriteLog(kErrorCodeLine, static_cast<int>(error));
+                }
+            }
+        }
+        AddPhaseItemDone();
+    }
+
+    for (const auto& row : folders) {
+        wchar_t path[MAX_PATH];
+        if (ComposeRowPath(*this, row, path, MAX_PATH) && PathIsFound(path)) {
+            if (logHandle.RemoveFolderTree(path, true)) {
+                WriteLog(L"OK\t%s 폴더가 삭제되었습니다.\tSUCCESS\n", path);
+            } else {
+                WriteLog(L"Error\t%s 폴더가 삭제되지 않았습니다.\tFAILURE\n", path);
+            }
+        }
+        AddPhaseItemDone();
+    }
+
+    for (const auto& row : files) {
+        wchar_t path[MAX_PATH];
+        if (ComposeRowPath(*this, row, path, MAX_PATH) && PathIsFound(path)) {
+            if (logHandle.RemoveFile(path)) {
+                WriteLog(L"OK\t%s 파일이 삭제되었습니다.\tSUCCESS\n", path);
+            } else {
+                WriteLog(L"Error\t%s 파일이 삭제되지 않았습니다.\tFAILURE\n", path);
+            }
+        }
+        AddPhaseItemDone();
+    }
+
+    bool result = RemoveBrowserIntegration();
+    if (result) {
+        WriteLog(L"OK\t기존 모듈을 모두 삭제하는데 성공하였습니다.\tSUCCESS\n");
+    } else {
+        WriteLog(L"Error\t기존 모듈을 모두 삭제하는데 실패하였습니다.\tFAILURE\n");
+    }
+    return result;
+}
