@@ -1,0 +1,235 @@
+#include <windows.h>
+#include <sddl.h>
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <string>
+#include <vector>
+
+#include "app/repair_context.h"
+#include "browser/chrome.h"
+#include "browser/custom_scheme.h"
+#include "common/registry.h"
+#include "common/string_format.h"
+#include "removal/file_user_fixtures.h"
+#include "support/test_support.h"
+
+using namespace testing_support;
+
+namespace {
+
+const wchar_t kStatsKey[] =
+    L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Ext\\Stats\\{080F7E03-AC50-4949-AACA-E79F82D3099F}\\iexplore";
+
+// A repair context whose all-users application data folder and log live in a temporary folder.
+class RoutineContext {
+public:
+    RoutineContext() : dir_(L"rr") {
+        appData_ = dir_ / L"ProgramData";
+        CreateFolders(appData_);
+        orlyn::CopyFixed(ctx.allUsersAppDataFolder, MAX_PATH, appData_.c_str());
+        ctx.OpenLog((dir_ / L"OrlynRepair.log").c_str());
+    }
+    ~RoutineContext() { ctx.CloseLog(); }
+    std::vector<std::wstring> Messages() { return ReadLogMessages(dir_ / L"OrlynRepair.log"); }
+    const std::wstring& appData() const { return appData_; }
+    const TempDir& dir() const { return dir_; }
+
+    CRepairContext ctx;
+
+private:
+    TempDir dir_;
+    std::wstring appData_;
+};
+
+// Removes the old module's registry rows that a test seeds, before and after it.
+class OldModuleKeys {
+public:
+    OldModuleKeys() { Clean(); }
+    ~OldModuleKeys() { Clean(); }
+    void Clean() {
+        DeleteRegTreeForTest(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Orlyn\\TSL");
+        DeleteRegTreeForTest(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Orlyn\\Shared");
+        DeleteRegTreeForTest(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Orlyn\\OrlynPlug");
+        DeleteRegTreeForTest(HKEY_CURRENT_USER,
+                             L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Ext\\Stats\\"
+                             L"{080F7E03-AC50-4949-AACA-E79F82D3099F}");
+        (void)CCustomScheme(L"tsl").Unregister();
+    }
+};
+
+void SetString(HKEY root, const std::wstring& path, const wchar_t* name, const std::wstring& text) {
+    orlyn::UniqueHkey key;
+    ASSERT_EQ(orlyn::CreateRegKey(root, path.c_str(), KEY_ALL_ACCESS, orlyn::RegView::Default, key), ERROR_SUCCESS);
+    ASSERT_EQ(orlyn::SetRegString(key.get(), name, text.c_str()), ERROR_SUCCESS);
+}
+
+bool KeyExists(HKEY root, const wchar_t* path) {
+    orlyn::UniqueHkey key;
+    return orlyn::OpenRegKey(root, path, KEY_READ, orlyn::RegView::Default, key) == ERROR_SUCCESS;
+}
+
+// Index of the first message equal to text at or after from, or npos.
+size_t FindFrom(const std::vector<std::wstring>& messages, const std::wstring& text, size_t from) {
+    auto it = std::find(messages.begin() + std::min(from, messages.size()), messages.end(), text);
+    return it == messages.end() ? std::wstring::npos : static_cast<size_t>(it - messages.begin());
+}
+
+void ExpectInOrder(const std::vector<std::wstring>& messages, const std::vector<std::wstring>& expected) {
+    size_t at = 0;
+    for (const auto& line : expected) {
+        size_t found = FindFrom(messages, line, at);
+        EXPECT_NE(found, std::wstring::npos) << "missing or out of order: " << orlyn::ToUtf8(line);
+        if (found != std::wstring::npos) at = found + 1;
+    }
+}
+
+const std::vector<std::wstring> kBanner = {L"", L"=========================", L"   기존 모듈 삭제 루틴",
+                                           L"========================="};
+
+}  // namespace
+
+TEST(RemoveOldModule, OnABareMachineWritesTheBannerAndSucceeds) {
+    OldModuleKeys keys;
+    RoutineContext rc;
+    ASSERT_TRUE(rc.ctx.BuildRemovalList());
+    EXPECT_TRUE(rc.ctx.RemoveOldModule());
+
+    auto messages = rc.Messages();
+    std::vector<std::wstring> expected = kBanner;
+    expected.push_back(L"OK\t기존 모듈을 모두 삭제하는데 성공하였습니다.\tSUCCESS");
+    EXPECT_EQ(messages, expected);
+    auto progress = rc.ctx.ReadProgress();
+    EXPECT_EQ(progress.phaseItemCount, 5u + 12u + 2u + 2u + 200u);
+    EXPECT_EQ(progress.phaseItemsDone, progress.phaseItemCount - 200u);
+}
+
+TEST(RemoveOldModule, RemovesASeededOldModuleRowByRow) {
+    OldModuleKeys keys;
+    RoutineContext rc;
+    ScriptedMessageBoxes boxes({IDOK});
+
+    // Registry rows, and a folder named by "QrDownload" outside the all-users data folder.
+    const std::wstring download = rc.dir() / L"Download";
+    CreateFolders(download + L"\\sub");
+    ASSERT_TRUE(WriteFileText(download + L"\\sub\\a.bin", L"a"));
+    SetString(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Orlyn\\TSL", L"QrDownload", download);
+    SetString(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Orlyn\\TSL\\Child", L"v", L"x");
+    SetString(HKEY_CURRENT_USER, kStatsKey, L"Blocked", L"1");
+
+    // Folders of the module with a read-only file, and a file held open by another program.
+    const std::wstring common = rc.appData() + L"\\Orlyn\\Common";
+    const std::wstring tsl = rc.appData() + L"\\Orlyn\\TSL";
+    CreateFolders(common);
+    CreateFolders(tsl);
+    ASSERT_TRUE(WriteFileText(common + L"\\ro.txt", L"r"));
+    ::SetFileAttributesW((common + L"\\ro.txt").c_str(), FILE_ATTRIBUTE_READONLY);
+    const std::wstring held = tsl + L"\\held.dat";
+    ASSERT_TRUE(WriteFileText(held, L"h"));
+    TempDir bin(L"bin");
+    ChildProcess holder;
+    ASSERT_TRUE(removal_test::StartReady(holder, removal_test::CopyFixture(bin, L"hold_file.exe",
+                                                                          UniqueName(L"holder") + L".exe"),
+                                         held));
+    // A process named like one of the module's.
+    TempDir bin2(L"bin2");
+    ChildProcess module;
+    ASSERT_TRUE(removal_test::StartReady(module, removal_test::CopyFixture(bin2, L"hold_file.exe", L"TSL.exe"),
+                                         bin2 / L"lock.tmp", L"- share"));
+
+    ASSERT_TRUE(rc.ctx.BuildRemovalList());
+    EXPECT_TRUE(rc.ctx.RemoveOldModule());
+    EXPECT_TRUE(module.WaitForExit(5000));
+    EXPECT_TRUE(holder.WaitForExit(5000));
+
+    auto messages = rc.Messages();
+    ExpectInOrder(messages, {
+        kBanner[2],
+        L"OK\tKill Process Processing : Try to kill TSL.exe",
+        L"OK\tKill Process Success : TSL.exe",
+        L"OK\tTSL.exe 프로세스가 종료되었습니다.\tSUCCESS",
+        std::wstring(L"OK\tHKCU\\") + kStatsKey + L"\\Blocked 레지스트리 값이 삭제되었습니다.\tSUCCESS",
+        L"OK\tHKLM\\SOFTWARE\\Orlyn\\TSL 레지스트리 키가 삭제되었습니다.\tSUCCESS",
+        L"OK\t" + common + L" 폴더가 삭제되었습니다.\tSUCCESS",
+        L"OK\t" + tsl + L" 폴더가 삭제되었습니다.\tSUCCESS",
+        L"OK\t" + download + L" 폴더가 삭제되었습니다.\tSUCCESS",
+        L"OK\t기존 모듈을 모두 삭제하는데 성공하였습니다.\tSUCCESS",
+    });
+    // Detail lines of a primitive come before the row's result line.
+    size_t detail = FindFrom(messages, L"OK\tKill Process Success : TSL.exe", 0);
+    size_t result = FindFrom(messages, L"OK\tTSL.exe 프로세스가 종료되었습니다.\tSUCCESS", 0);
+    EXPECT_LT(detail, result);
+
+    EXPECT_EQ(boxes.Count(), 1u);  // the notice before the holder is ended
+    EXPECT_FALSE(KeyExists(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Orlyn\\TSL"));
+    orlyn::UniqueHkey stats;
+    ASSERT_EQ(orlyn::OpenRegKey(HKEY_CURRENT_USER, kStatsKey, KEY_READ, orlyn::RegView::Default, stats),
+              ERROR_SUCCESS);
+    EXPECT_NE(::RegQueryValueExW(stats.get(), L"Blocked", nullptr, nullptr, nullptr, nullptr), ERROR_SUCCESS);
+    EXPECT_FALSE(FolderExists(common));
+    EXPECT_FALSE(FolderExists(tsl));
+    EXPECT_FALSE(FolderExists(download));
+    EXPECT_TRUE(FolderExists(rc.appData()));
+}
+
+TEST(RemoveOldModule, ASchemeKeyThatCannotBeDeletedFailsThePhase) {
+    OldModuleKeys keys;
+    RoutineContext rc;
+    CCustomScheme scheme(L"tsl");
+    ASSERT_TRUE(scheme.Register(HKEY_CURRENT_USER, L"C:\\TSL.exe"));
+    const std::wstring locked = L"Software\\Classes\\tsl\\Locked";
+    {
+        orlyn::UniqueHkey k;
+        ASSERT_EQ(orlyn::CreateRegKey(HKEY_CURRENT_USER, (locked + L"\\Inner").c_str(), KEY_ALL_ACCESS,
+                                      orlyn::RegView::Default, k),
+                  ERROR_SUCCESS);
+    }
+    auto setAcl = [&](const wchar_t* sddl) {
+        orlyn::UniqueHkey key;
+        ASSERT_EQ(::RegOpenKeyExW(HKEY_CURRENT_USER, locked.c_str(), 0, WRITE_DAC, key.put()), ERROR_SUCCESS);
+        orlyn::UniqueLocal sd;
+        ASSERT_TRUE(::ConvertStringSecurityDescriptorToSecurityDescriptorW(
+            sddl, SDDL_REVISION_1, reinterpret_cast<PSECURITY_DESCRIPTOR*>(sd.put()), nullptr));
+        ASSERT_EQ(::RegSetKeySecurity(key.get(), DACL_SECURITY_INFORMATION, sd.get()), ERROR_SUCCESS);
+    };
+    setAcl(L"D:P(A;;KRWD;;;WD)");  // cannot be emptied, and a key with subkeys is not deleted
+
+    ASSERT_TRUE(rc.ctx.BuildRemovalList());
+    EXPECT_FALSE(rc.ctx.RemoveOldModule());
+    auto messages = rc.Messages();
+    ASSERT_FALSE(messages.empty());
+    EXPECT_EQ(messages.back(), L"Error\t기존 모듈을 모두 삭제하는데 실패하였습니다.\tFAILURE");
+
+    setAcl(L"D:(A;OICI;KA;;;WD)");
+}
+
+TEST(RemoveOldModule, TakesTheExclusionOutOfChromeAndShutsItDown) {
+    OldModuleKeys keys;
+    RoutineContext rc;
+    const std::wstring localState = GetLocalStatePath();
+    ASSERT_FALSE(localState.empty());
+    CreateFolders(localState.substr(0, localState.find_last_of(L'\\')));
+    const std::string original = ReadFileBytes(localState);
+    const bool hadFile = FileExists(localState);
+    ASSERT_TRUE(WriteFileBytes(localState,
+                               R"({"a":1,"protocol_handler":{"excluded_schemes":{"tsl":false,"mailto":true}}})"));
+
+    TempDir chromeDir(L"chrome");
+    const std::wstring chromeExe = chromeDir / L"chrome.exe";
+    ASSERT_TRUE(::CopyFileW(FixturePath(L"fake_chrome.exe").c_str(), chromeExe.c_str(), FALSE));
+    ChildProcess chrome;
+    ASSERT_TRUE(chrome.Start(chromeExe));
+    ASSERT_TRUE(WaitForNamedEvent(orlyn::FormatString(L"orlyn_fake_chrome_%lu", chrome.Id()), 15000));
+
+    ASSERT_TRUE(rc.ctx.BuildRemovalList());
+    EXPECT_TRUE(rc.ctx.RemoveOldModule());
+    EXPECT_TRUE(chrome.WaitForExit(10000));
+    EXPECT_EQ(rc.ctx.chromeRestart, 1);
+    EXPECT_EQ(ReadFileBytes(localState), R"({"a":1,"protocol_handler":{"excluded_schemes":{"mailto":true}}})");
+    ExpectInOrder(rc.Messages(), {L"OK\t복구를 위해 Google Chrome을 재시작 합니다.",
+                                  L"OK\t기존 모듈을 모두 삭제하는데 성공하였습니다.\tSUCCESS"});
+
+    if (hadFile) WriteFileBytes(localState, original);
+    else ::DeleteFileW(localState.c_str());
+}
