@@ -148,9 +148,11 @@ INT_PTR CDHtmlDialog::DoModal() {
 void CDHtmlDialog::EndDialog(INT_PTR result) {
     impl_->ended = true;
     impl_->result = result;
-    // The loop ends once this message's handling returns, and the window is destroyed then (not
-    // hidden first: without a window manager, Wine waits 2 s for a hidden window to be withdrawn).
-    if (hwnd_) ::PostMessageW(hwnd_, WM_NULL, 0, 0);  // wakes the modal loop
+    // The loop ends once this message's handling returns, and the window is destroyed then.
+    if (hwnd_) {
+        ::ShowWindow(hwnd_, SW_HIDE);
+        ::PostMessageW(hwnd_, WM_NULL, 0, 0);  // wakes the modal loop
+    }
 }
 
 bool CDHtmlDialog::SetElementWidth(const wchar_t* elementId, long width) {
