@@ -289,3 +289,17 @@ TEST_F(DHtmlDialogTest, MainWindowOfTheApplicationIsTheRunningDialog) {
     EXPECT_EQ(during, dialog.window.load());
     EXPECT_EQ(app.mainWindow, nullptr);
 }
+
+TEST_F(DHtmlDialogTest, BrowserModeRunsTheDialogEvenWhereNoPageLoads) {
+    CDHtmlDialog::SetPageMode(PageMode::Browser);
+    TestDialog dialog;
+    HWND child = nullptr;
+    dialog.onInit = [&](TestDialog& d) {
+        child = ::GetWindow(d.GetSafeHwnd(), GW_CHILD);
+        d.Finish(3);
+    };
+    EXPECT_EQ(dialog.DoModal(), 3);
+    if (dialog.ActivePageMode() == PageMode::Browser) {
+        EXPECT_NE(child, nullptr) << "the browser control's window";
+    }
+}
