@@ -389,6 +389,8 @@ public:
         }
     }
 
+    IUnknown* ClientSite() override { return site_ ? static_cast<IOleClientSite*>(site_) : nullptr; }
+
 private:
     ComPtr<IDispatch> DocumentDispatch() {
         ComPtr<IDispatch> document;
