@@ -96,8 +96,15 @@ struct CDHtmlDialog::Impl final : BrowserHost::Events {
         ::KillTimer(self->hwnd_, kPageLoadTimer);
         browser->Close();
         browser.reset();
+        ReleaseOle();
         self->StartNativePage();
     }
+
+    void ReleaseOle() {
+        if (oleInitialized) ::OleUninitialize();
+        oleInitialized = false;
+    }
+    bool oleInitialized = false;
 
     HRESULT OnElementEvent(const wchar_t* elementId, DhtmlEvent event) override {
         if (event == DhtmlEvent::MouseDown && browser) {
@@ -241,9 +248,17 @@ BOOL CDHtmlDialog::OnInitDialog() {
 }
 
 bool CDHtmlDialog::StartBrowserPage() {
+    // An application that did not enable the control container hosts no controls.
+    CWinApp* app = CWinApp::Current();
+    if (app && !app->ControlContainerEnabled()) return false;
     if (gPageMode == PageMode::Automatic && !BrowserHost::HtmlEngineAvailable()) return false;
+    // In-place activation, drag and drop and the clipboard of the control need OLE, not just COM.
+    if (!impl_->oleInitialized && SUCCEEDED(::OleInitialize(nullptr))) impl_->oleInitialized = true;
     auto browser = BrowserHost::Create(hwnd_, hostFlags, impl_);
-    if (!browser) return false;
+    if (!browser) {
+        impl_->ReleaseOle();
+        return false;
+    }
     RECT client;
     ::GetClientRect(hwnd_, &client);
     browser->Resize(client);
@@ -251,6 +266,7 @@ bool CDHtmlDialog::StartBrowserPage() {
     if (!impl_->browser->Navigate(impl_->url.c_str())) {
         impl_->browser->Close();
         impl_->browser.reset();
+        impl_->ReleaseOle();
         return false;
     }
     activeMode_ = PageMode::Browser;
@@ -353,6 +369,7 @@ bool CDHtmlDialog::BaseMessage(UINT message, WPARAM wParam, LPARAM lParam, LRESU
             impl_->browser->Close();
             impl_->browser.reset();
         }
+        impl_->ReleaseOle();
         return false;
     default:
         (void)lParam;

@@ -303,3 +303,24 @@ TEST_F(DHtmlDialogTest, BrowserModeRunsTheDialogEvenWhereNoPageLoads) {
         EXPECT_NE(child, nullptr) << "the browser control's window";
     }
 }
+
+TEST_F(DHtmlDialogTest, BrowserIsHostedOnlyWhenTheApplicationEnabledTheControlContainer) {
+    CDHtmlDialog::SetPageMode(PageMode::Browser);
+    for (bool enabled : {false, true}) {
+        SCOPED_TRACE(enabled ? "enabled" : "not enabled");
+        CWinApp app;
+        if (enabled) app.EnableControlContainer();
+        TestDialog dialog;
+        HWND child = reinterpret_cast<HWND>(1);
+        dialog.onInit = [&](TestDialog& d) {
+            child = ::GetWindow(d.GetSafeHwnd(), GW_CHILD);
+            d.Finish(3);
+        };
+        EXPECT_EQ(dialog.DoModal(), 3);
+        if (!enabled) {
+            EXPECT_EQ(child, nullptr);
+        } else if (testing_support::RunningUnderWine()) {
+            EXPECT_NE(child, nullptr) << "Wine creates the control (it only cannot load pages)";
+        }
+    }
+}
