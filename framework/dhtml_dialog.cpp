@@ -153,6 +153,8 @@ INT_PTR CDHtmlDialog::DoModal() {
     impl_->ended = false;
     impl_->result = 0;
     impl_->documentComplete = false;
+    impl_->pressedElement = -1;
+    impl_->pressedId.clear();
     HINSTANCE instance = ::GetModuleHandleW(nullptr);
     HWND owner = parent_;
     HWND created = ::CreateDialogParamW(instance, MAKEINTRESOURCEW(templateId_), owner, DialogProc,
