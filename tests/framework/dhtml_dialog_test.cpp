@@ -324,3 +324,20 @@ TEST_F(DHtmlDialogTest, BrowserIsHostedOnlyWhenTheApplicationEnabledTheControlCo
         }
     }
 }
+
+TEST_F(DHtmlDialogTest, MissingTemplateMakesNoWindowAndReturnsMinusOne) {
+    class NoTemplateDialog : public CDHtmlDialog {
+    public:
+        NoTemplateDialog() : CDHtmlDialog(4242, IDR_HTML_ORLYNREPAIR, nullptr) {}
+        bool initialised = false;
+
+    protected:
+        BOOL OnInitDialog() override {
+            initialised = true;
+            return CDHtmlDialog::OnInitDialog();
+        }
+    } dialog;
+    EXPECT_EQ(dialog.DoModal(), -1);
+    EXPECT_FALSE(dialog.initialised);
+    EXPECT_EQ(dialog.GetSafeHwnd(), nullptr);
+}
