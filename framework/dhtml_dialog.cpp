@@ -31,6 +31,12 @@ UINT PageFailedMessage() {
 constexpr UINT_PTR kPageLoadTimer = 0x0D7A;
 constexpr UINT kPageLoadTimeoutMs = 10000;
 
+POINT WindowOrigin(HWND hwnd) {
+    RECT rect = {};
+    ::GetWindowRect(hwnd, &rect);
+    return POINT{rect.left, rect.top};
+}
+
 bool IsKeyboardMessage(UINT message) { return message >= WM_KEYFIRST && message <= WM_KEYLAST; }
 
 // Messages whose result a dialog procedure returns itself instead of through DWLP_MSGRESULT.
@@ -67,6 +73,7 @@ struct CDHtmlDialog::Impl final : BrowserHost::Events {
     INT_PTR result = 0;
     bool documentComplete = false;
     int pressedElement = -1;  // native page: element under the last left-button press
+    POINT pressedWindowAt = {0, 0};  // where the window was at that press
 
     void OnPageLoaded(IDispatch* document, const wchar_t* loadedUrl) override {
         if (documentComplete || !browser) return;
@@ -114,6 +121,7 @@ struct CDHtmlDialog::Impl final : BrowserHost::Events {
             ::GetCursorPos(&cursor);
             ::ScreenToClient(self->hwnd_, &cursor);
             pressedId = browser->ElementIdAt(cursor);
+            pressedWindowAt = WindowOrigin(self->hwnd_);
         } else if (event == DhtmlEvent::Click) {
             pressedId.clear();
         }
@@ -127,6 +135,8 @@ struct CDHtmlDialog::Impl final : BrowserHost::Events {
         std::wstring pressed;
         pressed.swap(pressedId);
         POINT point{GET_X_LPARAM(lParam), GET_Y_LPARAM(lParam)};
+        POINT origin = WindowOrigin(self->hwnd_);
+        if (origin.x != pressedWindowAt.x || origin.y != pressedWindowAt.y) return;  // a drag
         if (browser->ElementIdAt(point) == pressed) self->FireEvent(pressed.c_str(), DhtmlEvent::Click);
     }
 
@@ -392,6 +402,7 @@ bool CDHtmlDialog::RouteNativeMouse(UINT message, LPARAM lParam) {
     if (message == WM_LBUTTONDOWN || message == WM_LBUTTONDBLCLK) {
         int hit = impl_->native->HitTest(point);
         impl_->pressedElement = hit;
+        impl_->pressedWindowAt = WindowOrigin(hwnd_);
         bool bound = false;
         // Mouse-down bubbles from the innermost element out, as on the page.
         for (int index : page_layout::Ancestry(layout, hit)) {
@@ -406,6 +417,9 @@ bool CDHtmlDialog::RouteNativeMouse(UINT message, LPARAM lParam) {
         int pressed = impl_->pressedElement;
         impl_->pressedElement = -1;
         if (pressed < 0) return false;
+        // A press that dragged the window is no click, even though the cursor is still on the element.
+        POINT origin = WindowOrigin(hwnd_);
+        if (origin.x != impl_->pressedWindowAt.x || origin.y != impl_->pressedWindowAt.y) return false;
         int released = impl_->native->HitTest(point);
         // A click goes to the innermost element that holds both the press and the release.
         auto pressedChain = page_layout::Ancestry(layout, pressed);

@@ -341,3 +341,18 @@ TEST_F(DHtmlDialogTest, MissingTemplateMakesNoWindowAndReturnsMinusOne) {
     EXPECT_FALSE(dialog.initialised);
     EXPECT_EQ(dialog.GetSafeHwnd(), nullptr);
 }
+
+TEST_F(DHtmlDialogTest, PressThatDraggedTheWindowIsNoClick) {
+    TestDialog dialog;
+    dialog.onDocument = [](TestDialog& d) {
+        LPARAM at = ElementCenter(d, L"button_exit");
+        ::PostMessageW(d.GetSafeHwnd(), WM_LBUTTONDOWN, MK_LBUTTON, at);
+        ::PostMessageW(d.GetSafeHwnd(), framework_tests::kMoveMessage, 30, 20);
+        ::PostMessageW(d.GetSafeHwnd(), WM_LBUTTONUP, 0, at);  // the cursor moved with the window
+        d.Finish(1);
+    };
+    ASSERT_EQ(dialog.DoModal(), 1);
+    EXPECT_TRUE(dialog.HasRecord(L"mousedown:global_section_exit"));
+    EXPECT_FALSE(dialog.HasRecord(L"click:button_exit"));
+    EXPECT_TRUE(dialog.HasRecord(L"lbuttonup")) << "the dialog still ends its drag";
+}

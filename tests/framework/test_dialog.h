@@ -19,6 +19,8 @@ namespace framework_tests {
 constexpr UINT kFinishMessage = WM_APP + 1;
 // Posted from other threads; recorded as "posted:<wParam>".
 constexpr UINT kPostedMessage = WM_APP + 2;
+// Posted to the dialog: moves the window by (wParam, lParam) pixels, as a drag would.
+constexpr UINT kMoveMessage = WM_APP + 3;
 constexpr UINT_PTR kWatchdogTimer = 0x5E1F;
 constexpr UINT kWatchdogMs = 15000;
 constexpr INT_PTR kWatchdogResult = -2;
@@ -90,6 +92,13 @@ protected:
         case kPostedMessage:
             Record(L"posted:" + std::to_wstring(wParam));
             return true;
+        case kMoveMessage: {
+            RECT rect;
+            ::GetWindowRect(GetSafeHwnd(), &rect);
+            ::SetWindowPos(GetSafeHwnd(), nullptr, rect.left + static_cast<int>(wParam),
+                           rect.top + static_cast<int>(lParam), 0, 0, SWP_NOSIZE | SWP_NOZORDER);
+            return true;
+        }
         case WM_TIMER:
             if (wParam == kWatchdogTimer) {
                 ::KillTimer(GetSafeHwnd(), kWatchdogTimer);
