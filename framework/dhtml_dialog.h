@@ -34,19 +34,23 @@ public:
     void EndDialog(INT_PTR result);
     HWND GetSafeHwnd() const { return hwnd_; }
 
-    // Sets an element's width in pixels (an image element: IHTMLImgElement::put_width). Returns false
-    // when the element is not available. Dialog thread only.
+    // Sets an image element's width in pixels (IHTMLImgElement::put_width; the native page redraws).
+    // Returns false when the element is not available or is no image. Dialog thread only.
     bool SetElementWidth(const wchar_t* elementId, long width);
     // Current width of an element, or -1 (for tests and screenshots).
     long GetElementWidth(const wchar_t* elementId) const;
     // Whether the page has an element of that id.
     bool HasElement(const wchar_t* elementId) const;
-    // Client-coordinate rectangle of an element (native page), for tests that click it.
+    // Client-coordinate rectangle of an element (browser: its bounding rectangle), for tests that click it.
     bool GetElementRect(const wchar_t* elementId, RECT* rect) const;
     PageMode ActivePageMode() const { return activeMode_; }
 
+    // Whether the page has loaded (OnDocumentComplete has been called).
+    bool IsDocumentComplete() const;
+
     // Which page renderer to use; Automatic by default. Tests and screenshots use Native.
     static void SetPageMode(PageMode mode);
+    static PageMode GetPageMode();
 
     // Host flags of the browser control (DOCHOSTUIFLAG_*); the base sets NO3DBORDER | SCROLL_NO.
     DWORD hostFlags;
@@ -54,11 +58,14 @@ public:
 protected:
     // Base: creates the page host and loads the page. Derived classes call it first.
     virtual BOOL OnInitDialog();
-    // Return TRUE when the message was handled and must not be dispatched.
+    // Called by the modal loop for every message before it is dispatched; return TRUE when the message
+    // was handled and must not be dispatched. Base: keyboard messages of the dialog go to the page
+    // (browser) and then to IsDialogMessage, so Enter ends the dialog with IDOK and Escape with IDCANCEL.
     virtual BOOL PreTranslateMessage(MSG* msg);
     // The message map: return true and set result when handled; else the base handles it.
     virtual bool OnMessage(UINT message, WPARAM wParam, LPARAM lParam, LRESULT& result);
-    // Base handling of a message (what "default handling" means for a derived handler).
+    // Base handling of a message (what "default handling" means for a derived handler): the native page
+    // paints, WM_CLOSE and IDOK/IDCANCEL end the dialog, the rest goes to DefWindowProc.
     LRESULT DefaultHandling(UINT message, WPARAM wParam, LPARAM lParam);
     // Called once the page has loaded (browser: DocumentComplete; native: after the first layout).
     virtual void OnDocumentComplete(IDispatch* document, const wchar_t* url);
@@ -75,6 +82,17 @@ private:
     friend struct DhtmlDialogAccess;
     static INT_PTR CALLBACK DialogProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam);
     struct Impl;
+
+    bool StartBrowserPage();
+    void StartNativePage();
+    // Calls the event map's handlers for that element and event; true when there was one.
+    bool FireEvent(const wchar_t* elementId, DhtmlEvent event);
+    bool HasEventHandler(const wchar_t* elementId) const;
+    // What the base does with a message (paint the page, close, IDOK/IDCANCEL, resize the page).
+    bool BaseMessage(UINT message, WPARAM wParam, LPARAM lParam, LRESULT& result);
+    // Native page: left-button presses and releases on elements become the page's events. True when
+    // the message was taken by the page.
+    bool RouteNativeMouse(UINT message, LPARAM lParam);
 
     UINT templateId_;
     UINT htmlId_;
