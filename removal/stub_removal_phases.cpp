@@ -1,7 +1,5 @@
-// Placeholders until the removal list and the check and removal routines are built.
+// Placeholders until the check and removal routines are built.
 #include "app/repair_context.h"
-
-bool CRepairContext::BuildRemovalList() { return true; }
 
 bool CRepairContext::CheckOldModule() {
     BeginPhaseItems(1);

@@ -1,0 +1,39 @@
+// Which folders a tree deletion refuses to touch: drive roots, share roots, the system's own folders and
+// everything above them. A corrupt registry value must never make the repair empty a drive.
+#pragma once
+
+#include <string>
+#include <vector>
+
+namespace orlyn {
+
+// The comparison form of a path: upper case, backslashes only, no empty, "." or ".." parts, no trailing
+// backslash, trailing dots and spaces of each part dropped (as Windows drops them), "\\?\" and
+// "\\?\UNC\" prefixes removed. A drive root becomes "C:", a share root "\\SERVER\SHARE".
+// Returns false (out empty) for a path that is not fully qualified: relative, drive-relative ("C:x"),
+// relative to the current drive ("\x"), a device path ("\\.\"), a UNC path without a share, or a
+// wildcard pattern.
+[[nodiscard]] bool NormalizePathForCompare(const std::wstring& path, std::wstring& out);
+
+struct ProtectedFolders {
+    std::vector<std::wstring> folders;        // refused themselves, and so is every folder above them
+    std::vector<std::wstring> parentsOfRoots; // every direct child of these is refused (user profiles)
+};
+
+enum class TreeRefusal {
+    None,          // may be walked
+    NotAbsolute,   // not fully qualified; it would resolve against the current folder or drive
+    Root,          // a drive root or a share root
+    Protected,     // one of the protected folders, a folder above one, or a user profile root
+};
+
+// Decides for a path as given. The protected folders may be given in any form; they are normalised here
+// (entries that are not fully qualified are ignored).
+TreeRefusal CheckTreePath(const std::wstring& path, const ProtectedFolders& protectedFolders);
+
+// The decision the tree operations make on this system: the system's and its users' folders, and every
+// name the system knows the path by (as given, long form, final form with links resolved).
+// Asks the system; defined with the removal primitives.
+TreeRefusal CheckTreePathOnThisSystem(const wchar_t* path);
+
+}  // namespace orlyn
