@@ -203,6 +203,25 @@ TEST(RepairRegistryKeyAccess, RepairsEveryLockedKeyOfTheTree) {
     EXPECT_NE(std::wstring::npos, repaired.find(L";;;WD)")) << orlyn::ToUtf8(repaired);
 }
 
+TEST(RepairRegistryKeyAccess, AFailingSubkeyFailsTheCallButItsSiblingsAreStillRepaired) {
+    // A branch so deep that its names no longer fit a registry object name cannot be checked.
+    TestKeyTree tree;
+    std::wstring deep = L"a";
+    for (int level = 0; level < 5; ++level) {
+        deep += L"\\" + std::wstring(250, static_cast<wchar_t>(L'k' + level));
+        tree.Create(deep);
+    }
+    ASSERT_GT(tree.Name(deep).size(), kRegistryObjectNameSize);
+    tree.Create(L"b");
+    tree.Create(L"b\\c");
+    tree.MakeReadOnly(L"b");
+    tree.MakeReadOnly(L"b\\c");
+
+    EXPECT_FALSE(RepairRegistryKeyAccess(tree.Name().c_str(), false));
+    EXPECT_EQ(ERROR_SUCCESS, tree.OpenFully(L"b"));
+    EXPECT_EQ(ERROR_SUCCESS, tree.OpenFully(L"b\\c"));
+}
+
 TEST(RepairRegistryKeyAccess, ReachesKeysWhosePathRepeatsTheRootPrefix) {
     // "MACHINE\\" and "CLASSES_ROOT\\" inside the path are key names, not prefixes to strip.
     TestKeyTree tree;
