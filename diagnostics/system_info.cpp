@@ -168,9 +168,10 @@ bool MachineKeyPathFromDeviceMap(const wchar_t* value, std::wstring& keyPath) {
     return true;
 }
 
-bool ReadAdapterDescriptionFromRegistry(wchar_t* description, size_t count) {
+bool ReadAdapterDescriptionFromRegistry(wchar_t* description, size_t count, const wchar_t* deviceMapKey) {
+    description[0] = L'\0';
     orlyn::UniqueHkey map;
-    if (orlyn::OpenRegKey(HKEY_LOCAL_MACHINE, L"HARDWARE\\DEVICEMAP\\VIDEO", KEY_QUERY_VALUE,
+    if (orlyn::OpenRegKey(HKEY_LOCAL_MACHINE, deviceMapKey, KEY_QUERY_VALUE,
                           orlyn::RegView::Default, map) != ERROR_SUCCESS)
         return false;
     std::wstring device;

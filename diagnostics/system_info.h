@@ -41,8 +41,11 @@ struct SystemInfo {
 
 // Fills the record; a query that fails leaves its field empty or 0.
 void GatherSystemInfo(SystemInfo& info);
-// The adapter's description from the video device map (used when Direct3D 9 cannot name the adapter).
-bool ReadAdapterDescriptionFromRegistry(wchar_t* description, size_t count);
+// The adapter's description from the video device map (used when Direct3D 9 cannot name the adapter):
+// the map's value \Device\Video0 names the device's key under HKLM, whose "Device Description" it reads.
+constexpr const wchar_t* kVideoDeviceMapKey = L"HARDWARE\\DEVICEMAP\\VIDEO";
+bool ReadAdapterDescriptionFromRegistry(wchar_t* description, size_t count,
+                                        const wchar_t* deviceMapKey = kVideoDeviceMapKey);
 // "\\Registry\\Machine\\..." (any case) to the key path below HKLM; false for anything else.
 bool MachineKeyPathFromDeviceMap(const wchar_t* value, std::wstring& keyPath);
 

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "app/repair_context.h"
+#include "common/registry.h"
 #include "common/string_format.h"
 #include "diagnostics/system_info.h"
 #include "support/test_support.h"
@@ -186,10 +187,33 @@ TEST(GatherSystemInfo, ReadsTheMachine) {
 }
 
 TEST(ReadAdapterDescriptionFromRegistry, FollowsTheVideoDeviceMap) {
-    wchar_t description[kSystemInfoTextSize] = {};
-    bool found = ReadAdapterDescriptionFromRegistry(description, kSystemInfoTextSize);
-    EXPECT_EQ(found, description[0] != L'\0');
-    if (!found) GTEST_SKIP() << "no described video device on this machine";
+    // A device map and a device key of the test's own, in the layout of HARDWARE\\DEVICEMAP\\VIDEO.
+    const std::wstring base = L"SOFTWARE\\" + testing_support::UniqueName(L"OrlynVideoTest");
+    testing_support::ScopedRegKey cleanup(HKEY_LOCAL_MACHINE, base);  // removed last, with everything below
+    testing_support::ScopedRegKey map(HKEY_LOCAL_MACHINE, base + L"\\Map");
+    testing_support::ScopedRegKey device(HKEY_LOCAL_MACHINE, base + L"\\Device\\0000");
+    ASSERT_EQ(ERROR_SUCCESS, orlyn::SetRegString(device.key(), L"Device Description", L"Orlyn Test Adapter"));
+    struct Case {
+        std::wstring video0;  // empty: no value
+        const wchar_t* description;  // null: not found
+    } cases[] = {
+        {L"\\REGISTRY\\Machine\\" + base + L"\\Device\\0000", L"Orlyn Test Adapter"},
+        {L"\\Registry\\Machine\\" + base + L"\\Device\\missing", nullptr},
+        {L"\\Registry\\User\\" + base + L"\\Device\\0000", nullptr},
+        {L"", nullptr},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(orlyn::ToUtf8(c.video0));
+        ::RegDeleteValueW(map.key(), L"\\Device\\Video0");
+        if (!c.video0.empty()) {
+            ASSERT_EQ(ERROR_SUCCESS, orlyn::SetRegString(map.key(), L"\\Device\\Video0", c.video0.c_str()));
+        }
+        wchar_t description[kSystemInfoTextSize];
+        wcscpy(description, L"preset");
+        bool found = ReadAdapterDescriptionFromRegistry(description, kSystemInfoTextSize, (base + L"\\Map").c_str());
+        EXPECT_EQ(c.description != nullptr, found);
+        EXPECT_STREQ(c.description ? c.description : L"", description);
+    }
 }
 
 TEST(WriteSystemInfo, OpensTheLogWithTheSectionAndNoTimestamps) {
