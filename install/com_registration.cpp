@@ -70,13 +70,10 @@ bool RegisterInProcess(const wchar_t* path, std::wstring& failure) {
     return true;
 }
 
-bool RegisterWithTool(const wchar_t* path) {
-    std::wstring parameters = RegSvr32Parameters(path);
-    wchar_t systemFolder[MAX_PATH] = {};
-    ::GetSystemDirectoryW(systemFolder, MAX_PATH);
-    wchar_t program[1024];
-    orlyn::Format(program, 1024, L"%s\\regsvr32.exe", systemFolder);
+}  // namespace
 
+bool RunElevatedRegistration(const wchar_t* program, const wchar_t* path) {
+    std::wstring parameters = RegSvr32Parameters(path);
     SHELLEXECUTEINFOW info = {};
     info.cbSize = sizeof(info);
     info.fMask = SEE_MASK_NOCLOSEPROCESS | SEE_MASK_NOASYNC | SEE_MASK_FLAG_NO_UI;
@@ -104,12 +101,16 @@ bool RegisterWithTool(const wchar_t* path) {
     return exitCode == 0;
 }
 
-}  // namespace
-
 std::wstring RegSvr32Parameters(const wchar_t* path) { return orlyn::FormatString(L"%s \"%s\"", L"/s", path); }
 
 bool RegisterComServer(const wchar_t* path, wchar_t* errorText, bool use64BitTool) {
-    if (use64BitTool) return RegisterWithTool(path);
+    if (use64BitTool) {
+        wchar_t systemFolder[MAX_PATH] = {};
+        ::GetSystemDirectoryW(systemFolder, MAX_PATH);
+        wchar_t program[1024];
+        orlyn::Format(program, 1024, L"%s\\regsvr32.exe", systemFolder);
+        return RunElevatedRegistration(program, path);
+    }
     std::wstring failure;
     bool ok = RegisterInProcess(path, failure);
     if (!ok && errorText) orlyn::Format(errorText, kComErrorTextSize, L"%s", failure.c_str());

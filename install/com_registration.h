@@ -15,6 +15,9 @@ constexpr size_t kComErrorTextSize = 1024;
 // errorText is written only on an in-process failure.
 [[nodiscard]] bool RegisterComServer(const wchar_t* path, wchar_t* errorText, bool use64BitTool);
 
+// The 64-bit mode with a given registration program (the system's regsvr32 in RegisterComServer).
+[[nodiscard]] bool RunElevatedRegistration(const wchar_t* program, const wchar_t* path);
+
 // regsvr32's parameters for path: the silent switch and the path in double quotes, so that a path
 // with blanks reaches the tool as one argument.
 std::wstring RegSvr32Parameters(const wchar_t* path);

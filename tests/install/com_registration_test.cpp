@@ -147,3 +147,16 @@ TEST(RegisterComServer64, ANonzeroExitCodeFailsWithoutAMessage) {
     }
     EXPECT_EQ(0u, boxes.Count());
 }
+
+TEST(RegisterComServer64, AToolThatDoesNotStartIsShownInAMessageBox) {
+    TempDir dir(L"com64");
+    ScriptedMessageBoxes boxes;
+    EXPECT_FALSE(RunElevatedRegistration((dir / L"no such tool.exe").c_str(), FixturePath(L"com_ok.dll").c_str()));
+    std::vector<seams::MessageBoxCall> calls = boxes.Calls();
+    ASSERT_EQ(1u, calls.size());
+    EXPECT_EQ(nullptr, calls[0].owner);
+    EXPECT_EQ(L"ERROR!", calls[0].caption);
+    EXPECT_EQ(static_cast<UINT>(MB_ICONERROR | MB_OK), calls[0].flags);
+    EXPECT_EQ(0u, calls[0].text.rfind(L"Execute RegSvr32(64bit) Failed! (error code=", 0)) << orlyn::ToUtf8(calls[0].text);
+    EXPECT_EQ(L")\r\n", calls[0].text.substr(calls[0].text.size() - 3));
+}
