@@ -11,6 +11,7 @@
 #include "common/log_stream.h"
 #include "removal/log_handle.h"
 #include "diagnostics/acl_info.h"
+#include "diagnostics/system_info.h"
 #include "install/payload_list.h"
 #include "removal/removal_list.h"
 
@@ -97,4 +98,5 @@ public:
     LONG chromeRestart = 0;
     POINT dragOffset = {};
     CACLInfo aclInfo;
+    SystemInfo systemInfo;  // gathered at initialisation, written as the log's first section
 };

@@ -99,11 +99,13 @@ bool ComposeRowPath(const PathRow& row, const RowBaseFolders& bases, wchar_t* ou
     if (!base || !*base) return false;
     size_t baseLen = wcslen(base);
     size_t relLen = wcsnlen(row.relativePath, kRelativePathChars);
-    if (relLen == kRelativePathChars || baseLen + 1 + relLen >= outCount) return false;
+    // The desktop and programs fields end in a backslash already; the seam keeps exactly one.
+    size_t seam = base[baseLen - 1] == L'\\' ? 0 : 1;
+    if (relLen == kRelativePathChars || baseLen + seam + relLen >= outCount) return false;
     wmemcpy(out, base, baseLen);
-    out[baseLen] = L'\\';
-    wmemcpy(out + baseLen + 1, row.relativePath, relLen);
-    out[baseLen + 1 + relLen] = L'\0';
+    if (seam) out[baseLen] = L'\\';
+    wmemcpy(out + baseLen + seam, row.relativePath, relLen);
+    out[baseLen + seam + relLen] = L'\0';
     return true;
 }
 

@@ -81,8 +81,8 @@ struct RowBaseFolders {
     const wchar_t* allUsersAppData;
 };
 
-// The full path of a row: base folder, one backslash, relative path; the relative path alone for code
-// 106. Fails (out empty) when the result does not fit outCount units, when the base folder is empty
+// The full path of a row: base folder, one backslash (none added when the base ends in one), relative
+// path; the relative path alone for code 106. Fails (out empty) when the result does not fit outCount units, when the base folder is empty
 // (a path relative to the current drive would name some other folder) or the code is unknown.
 [[nodiscard]] bool ComposeRowPath(const PathRow& row, const RowBaseFolders& bases, wchar_t* out, size_t outCount);
 // The same with the repair context's folder fields.
