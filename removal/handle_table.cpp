@@ -1,0 +1,198 @@
+#include "removal/handle_table.h"
+
+#include <cstring>
+#include <cwchar>
+#include <new>
+
+#include "common/string_format.h"
+
+namespace orlyn {
+
+namespace {
+
+template <typename T>
+T ReadAt(const BYTE* p, size_t offset) {
+    T value;
+    std::memcpy(&value, p + offset, sizeof(T));
+    return value;
+}
+
+// Reads a pointer-sized field of the given width.
+ULONG_PTR ReadPointer(const BYTE* p, size_t offset, bool wide) {
+    if (wide) return static_cast<ULONG_PTR>(ReadAt<unsigned long long>(p, offset));
+    return ReadAt<DWORD>(p, offset);
+}
+
+bool Is64(HandleTableLayout layout) {
+    return layout == HandleTableLayout::Basic64 || layout == HandleTableLayout::Extended64;
+}
+
+bool IsBasic(HandleTableLayout layout) {
+    return layout == HandleTableLayout::Basic32 || layout == HandleTableLayout::Basic64;
+}
+
+HandleEntry ReadEntry(const BYTE* e, HandleTableLayout layout) {
+    HandleEntry entry{};
+    bool wide = Is64(layout);
+    if (IsBasic(layout)) {
+        // ULONG process id, UCHAR type, UCHAR flags, USHORT handle, PVOID object, ULONG access.
+        entry.processId = ReadAt<DWORD>(e, 0);
+        entry.objectTypeNumber = ReadAt<BYTE>(e, 4);
+        entry.flags = ReadAt<BYTE>(e, 5);
+        entry.handleValue = ReadAt<USHORT>(e, 6);
+        entry.object = ReadPointer(e, 8, wide);
+        entry.grantedAccess = ReadAt<DWORD>(e, wide ? 16 : 12);
+    } else {
+        // PVOID object, ULONG_PTR process id, ULONG_PTR handle, ULONG access, USHORT back trace,
+        // USHORT type, ULONG attributes, ULONG reserved.
+        size_t ptr = wide ? 8 : 4;
+        entry.object = ReadPointer(e, 0, wide);
+        entry.processId = static_cast<DWORD>(ReadPointer(e, ptr, wide));
+        entry.handleValue = ReadPointer(e, 2 * ptr, wide);
+        entry.grantedAccess = ReadAt<DWORD>(e, 3 * ptr);
+        entry.objectTypeNumber = ReadAt<USHORT>(e, 3 * ptr + 6);
+        entry.flags = ReadAt<DWORD>(e, 3 * ptr + 8);
+    }
+    return entry;
+}
+
+bool StartsWithNoCase(const std::wstring& text, const wchar_t* prefix) {
+    size_t n = wcslen(prefix);
+    return text.size() >= n && _wcsnicmp(text.c_str(), prefix, n) == 0;
+}
+
+bool IsDriveAt(const std::wstring& text, size_t pos) {
+    return text.size() >= pos + 2 && iswalpha(text[pos]) && text[pos + 1] == L':' &&
+           (text.size() == pos + 2 || text[pos + 2] == L'\\');
+}
+
+// The significant part of a path for comparison: without "\\?\" and without a trailing backslash
+// unless it is a drive root.
+std::wstring ComparablePath(const wchar_t* p) {
+    std::wstring s = p ? p : L"";
+    if (s.compare(0, 4, L"\\\\?\\") == 0) {
+        s.erase(0, 4);
+        if (StartsWithNoCase(s, L"UNC\\")) s.replace(0, 3, L"\\");
+    }
+    while (s.size() > 1 && s.back() == L'\\' && !(s.size() == 3 && s[1] == L':')) s.pop_back();
+    return s;
+}
+
+}  // namespace
+
+HandleTableLayout NativeHandleTableLayout(bool extended) {
+    if (sizeof(void*) == 8) return extended ? HandleTableLayout::Extended64 : HandleTableLayout::Basic64;
+    return extended ? HandleTableLayout::Extended32 : HandleTableLayout::Basic32;
+}
+
+size_t HandleEntrySize(HandleTableLayout layout) {
+    switch (layout) {
+    case HandleTableLayout::Basic32: return 16;
+    case HandleTableLayout::Basic64: return 24;
+    case HandleTableLayout::Extended32: return 28;
+    case HandleTableLayout::Extended64: return 40;
+    }
+    return 0;
+}
+
+size_t HandleTableHeaderSize(HandleTableLayout layout) {
+    switch (layout) {
+    case HandleTableLayout::Basic32: return 4;
+    case HandleTableLayout::Basic64: return 8;  // the entries are aligned to their pointer
+    case HandleTableLayout::Extended32: return 8;
+    case HandleTableLayout::Extended64: return 16;
+    }
+    return 0;
+}
+
+bool ParseHandleTable(const void* data, size_t size, HandleTableLayout layout, DWORD typeNumber,
+                      std::vector<HandleEntry>* out) {
+    out->clear();
+    const BYTE* p = static_cast<const BYTE*>(data);
+    size_t header = HandleTableHeaderSize(layout);
+    size_t entrySize = HandleEntrySize(layout);
+    if (!p || size < header) return false;
+    unsigned long long count =
+        IsBasic(layout) ? ReadAt<DWORD>(p, 0) : static_cast<unsigned long long>(ReadPointer(p, 0, Is64(layout)));
+    if (count > (size - header) / entrySize) return false;
+    for (size_t i = 0; i < count; ++i) {
+        HandleEntry entry = ReadEntry(p + header + i * entrySize, layout);
+        if (typeNumber == kAnyType || entry.objectTypeNumber == typeNumber) out->push_back(entry);
+    }
+    return true;
+}
+
+DWORD FindHandleType(const std::vector<HandleEntry>& entries, DWORD processId, ULONG_PTR handleValue,
+                     bool basicLayout) {
+    ULONG_PTR wanted = basicLayout ? (handleValue & 0xFFFF) : handleValue;
+    for (const HandleEntry& e : entries) {
+        if (e.processId == processId && e.handleValue == wanted) return e.objectTypeNumber;
+    }
+    return 0;
+}
+
+DWORD FallbackFileTypeNumber(DWORD majorVersion) {
+    switch (majorVersion) {
+    case 5: return 28;
+    case 6: return 25;
+    default: return 0;
+    }
+}
+
+LONG QueryGrowingBuffer(const SnapshotQuery& query, size_t initialSize, size_t cap,
+                        std::unique_ptr<BYTE[]>* buffer, size_t* size) {
+    size_t current = initialSize;
+    for (;;) {
+        buffer->reset();
+        *size = 0;
+        if (current == 0 || current > cap || current > 0xFFFFFFFFu) return kStatusInsufficientResources;
+        std::unique_ptr<BYTE[]> candidate(new (std::nothrow) BYTE[current]());
+        if (!candidate) return kStatusInsufficientResources;
+        ULONG needed = 0;
+        LONG status = query(candidate.get(), static_cast<ULONG>(current), &needed);
+        if (status != kStatusInfoLengthMismatch && status != kStatusBufferTooSmall) {
+            if (status >= 0) {
+                *buffer = std::move(candidate);
+                *size = current;
+            }
+            return status;
+        }
+        // The table may grow between two queries, so always at least double.
+        size_t next = current > cap / 2 ? cap + 1 : current * 2;
+        if (needed > next) next = needed;
+        current = next;
+    }
+}
+
+std::wstring MapToDrivePath(const std::wstring& name, const std::vector<DriveMapping>& drives) {
+    static const wchar_t* const kDosPrefixes[] = {L"\\??\\", L"\\DosDevices\\", L"\\GLOBAL??\\"};
+    for (const wchar_t* prefix : kDosPrefixes) {
+        if (!StartsWithNoCase(name, prefix)) continue;
+        size_t n = wcslen(prefix);
+        if (IsDriveAt(name, n)) return name.substr(n);
+        std::wstring rest = name.substr(n);
+        if (StartsWithNoCase(rest, L"UNC\\")) return L"\\" + rest.substr(3);
+        return name;
+    }
+    for (const DriveMapping& d : drives) {
+        if (d.target.empty() || !StartsWithNoCase(name, d.target.c_str())) continue;
+        // "\Device\HarddiskVolume1" must not claim "\Device\HarddiskVolume10\...".
+        if (name.size() > d.target.size() && name[d.target.size()] != L'\\') continue;
+        return d.drive + name.substr(d.target.size());
+    }
+    return name;
+}
+
+bool SamePath(const wchar_t* a, const wchar_t* b) {
+    std::wstring x = ComparablePath(a);
+    std::wstring y = ComparablePath(b);
+    return !x.empty() && EqualsNoCase(x.c_str(), y.c_str());
+}
+
+const wchar_t* BaseNameOf(const wchar_t* path) {
+    if (!path) return L"";
+    const wchar_t* slash = wcsrchr(path, L'\\');
+    return slash ? slash + 1 : path;
+}
+
+}  // namespace orlyn

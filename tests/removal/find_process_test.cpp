@@ -1,0 +1,603 @@
+#include <windows.h>
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <vector>
+
+#include "common/string_format.h"
+#include "removal/file_user_fixtures.h"
+#include "removal/find_process.h"
+#include "removal/handle_table.h"
+
+using namespace testing_support;
+using namespace orlyn;
+using removal_test::CopyFixture;
+using removal_test::StartReady;
+
+namespace {
+
+// Builds a snapshot buffer in one of the four layouts, field by field at the documented offsets.
+class SnapshotBuilder {
+public:
+    explicit SnapshotBuilder(HandleTableLayout layout) : layout_(layout) {}
+    void Add(const HandleEntry& e) { entries_.push_back(e); }
+    std::vector<BYTE> Build(unsigned long long count) const {
+        bool wide = layout_ == HandleTableLayout::Basic64 || layout_ == HandleTableLayout::Extended64;
+        bool basic = layout_ == HandleTableLayout::Basic32 || layout_ == HandleTableLayout::Basic64;
+        size_t header = basic ? (wide ? 8 : 4) : (wide ? 16 : 8);
+        size_t size = basic ? (wide ? 24 : 16) : (wide ? 40 : 28);
+        std::vector<BYTE> out(header + size * entries_.size(), 0xCC);
+        if (basic) Put<DWORD>(out, 0, static_cast<DWORD>(count));
+        else PutPointer(out, 0, count, wide);
+        if (!basic) PutPointer(out, wide ? 8 : 4, 0, wide);
+        if (basic && wide) Put<DWORD>(out, 4, 0);
+        for (size_t i = 0; i < entries_.size(); ++i) {
+            const HandleEntry& e = entries_[i];
+            size_t at = header + i * size;
+            if (basic) {
+                Put<DWORD>(out, at, e.processId);
+                Put<BYTE>(out, at + 4, static_cast<BYTE>(e.objectTypeNumber));
+                Put<BYTE>(out, at + 5, static_cast<BYTE>(e.flags));
+                Put<USHORT>(out, at + 6, static_cast<USHORT>(e.handleValue));
+                PutPointer(out, at + 8, e.object, wide);
+                Put<DWORD>(out, at + (wide ? 16 : 12), e.grantedAccess);
+                if (wide) Put<DWORD>(out, at + 20, 0);
+            } else {
+                size_t p = wide ? 8 : 4;
+                PutPointer(out, at, e.object, wide);
+                PutPointer(out, at + p, e.processId, wide);
+                PutPointer(out, at + 2 * p, e.handleValue, wide);
+                Put<DWORD>(out, at + 3 * p, e.grantedAccess);
+                Put<USHORT>(out, at + 3 * p + 4, 7);  // creator back-trace index
+                Put<USHORT>(out, at + 3 * p + 6, static_cast<USHORT>(e.objectTypeNumber));
+                Put<DWORD>(out, at + 3 * p + 8, e.flags);
+                Put<DWORD>(out, at + 3 * p + 12, 0);
+            }
+        }
+        return out;
+    }
+    std::vector<BYTE> Build() const { return Build(entries_.size()); }
+
+private:
+    template <typename T>
+    static void Put(std::vector<BYTE>& out, size_t at, T value) {
+        std::memcpy(out.data() + at, &value, sizeof(T));
+    }
+    static void PutPointer(std::vector<BYTE>& out, size_t at, unsigned long long value, bool wide) {
+        if (wide) Put<unsigned long long>(out, at, value);
+        else Put<DWORD>(out, at, static_cast<DWORD>(value));
+    }
+    HandleTableLayout layout_;
+    std::vector<HandleEntry> entries_;
+};
+
+const char* LayoutName(HandleTableLayout l) {
+    switch (l) {
+    case HandleTableLayout::Basic32: return "Basic32";
+    case HandleTableLayout::Basic64: return "Basic64";
+    case HandleTableLayout::Extended32: return "Extended32";
+    case HandleTableLayout::Extended64: return "Extended64";
+    }
+    return "?";
+}
+
+const HandleTableLayout kLayouts[] = {HandleTableLayout::Basic32, HandleTableLayout::Basic64,
+                                      HandleTableLayout::Extended32, HandleTableLayout::Extended64};
+
+bool IsBasic(HandleTableLayout l) { return l == HandleTableLayout::Basic32 || l == HandleTableLayout::Basic64; }
+bool IsWide(HandleTableLayout l) { return l == HandleTableLayout::Basic64 || l == HandleTableLayout::Extended64; }
+
+std::vector<FileUser> UsersOf(DWORD processId, const std::vector<FileUser>& users) {
+    std::vector<FileUser> out;
+    for (const FileUser& u : users)
+        if (u.processId == processId) out.push_back(u);
+    return out;
+}
+
+std::wstring Upper(std::wstring s) {
+    for (wchar_t& c : s) c = static_cast<wchar_t>(towupper(c));
+    return s;
+}
+
+}  // namespace
+
+TEST(ParseHandleTable, ReadsEveryFieldInAllFourLayouts) {
+    for (HandleTableLayout layout : kLayouts) {
+        SCOPED_TRACE(LayoutName(layout));
+        bool wide = IsWide(layout);
+        bool basic = IsBasic(layout);
+        // Values that show a field read at the wrong offset or width.
+        HandleEntry a{0x1234, 17, 0x02, basic ? 0x1A4u : 0x123456u, wide ? 0x12345678ABCDull : 0xFEDC1234u,
+                      0x0012019F};
+        HandleEntry b{0x4321, 25, 0x01, 0xFFFC, 0, 0x00100001};
+        HandleEntry c{0x99, 17, 0, 0x8, 0x10, 0x3};
+        SnapshotBuilder builder(layout);
+        builder.Add(a);
+        builder.Add(b);
+        builder.Add(c);
+        std::vector<BYTE> data = builder.Build();
+        ASSERT_EQ(data.size(), HandleTableHeaderSize(layout) + 3 * HandleEntrySize(layout));
+
+        std::vector<HandleEntry> all;
+        ASSERT_TRUE(ParseHandleTable(data.data(), data.size(), layout, kAnyType, &all));
+        ASSERT_EQ(all.size(), 3u);
+        EXPECT_EQ(all[0].processId, a.processId);
+        EXPECT_EQ(all[0].objectTypeNumber, a.objectTypeNumber);
+        EXPECT_EQ(all[0].flags, a.flags);
+        EXPECT_EQ(all[0].handleValue, a.handleValue);
+        EXPECT_EQ(static_cast<unsigned long long>(all[0].object), static_cast<unsigned long long>(a.object));
+        EXPECT_EQ(all[0].grantedAccess, a.grantedAccess);
+        EXPECT_EQ(all[1].processId, b.processId);
+        EXPECT_EQ(all[1].handleValue, b.handleValue);
+        EXPECT_EQ(all[2].grantedAccess, c.grantedAccess);
+
+        std::vector<HandleEntry> files;
+        ASSERT_TRUE(ParseHandleTable(data.data(), data.size(), layout, 17, &files));
+        ASSERT_EQ(files.size(), 2u);
+        EXPECT_EQ(files[0].processId, 0x1234u);
+        EXPECT_EQ(files[1].processId, 0x99u);
+    }
+}
+
+TEST(ParseHandleTable, KeepsHandleValuesAbove16BitsInTheExtendedLayout) {
+    for (HandleTableLayout layout : {HandleTableLayout::Extended32, HandleTableLayout::Extended64}) {
+        SCOPED_TRACE(LayoutName(layout));
+        SnapshotBuilder builder(layout);
+        builder.Add({70000, 40, 0, 0x2A0004, 0, 0x1});
+        std::vector<BYTE> data = builder.Build();
+        std::vector<HandleEntry> out;
+        ASSERT_TRUE(ParseHandleTable(data.data(), data.size(), layout, kAnyType, &out));
+        ASSERT_EQ(out.size(), 1u);
+        EXPECT_EQ(out[0].handleValue, 0x2A0004u);
+        EXPECT_EQ(out[0].processId, 70000u);
+        EXPECT_EQ(out[0].objectTypeNumber, 40u);
+    }
+}
+
+TEST(ParseHandleTable, RejectsACountThatDoesNotFitTheBuffer) {
+    for (HandleTableLayout layout : kLayouts) {
+        SCOPED_TRACE(LayoutName(layout));
+        SnapshotBuilder builder(layout);
+        builder.Add({1, 17, 0, 4, 0, 0});
+        builder.Add({1, 17, 0, 8, 0, 0});
+        for (unsigned long long count : {3ull, 0xFFFFFFFFull, IsWide(layout) && !IsBasic(layout) ? ~0ull : 4ull}) {
+            SCOPED_TRACE(count);
+            std::vector<BYTE> data = builder.Build(count);
+            std::vector<HandleEntry> out{{9, 9, 9, 9, 9, 9}};
+            EXPECT_FALSE(ParseHandleTable(data.data(), data.size(), layout, kAnyType, &out));
+            EXPECT_TRUE(out.empty());
+        }
+        std::vector<BYTE> data = builder.Build();
+        std::vector<HandleEntry> out;
+        EXPECT_FALSE(ParseHandleTable(data.data(), HandleTableHeaderSize(layout) - 1, layout, kAnyType, &out));
+        // One entry short of what the count says.
+        EXPECT_FALSE(ParseHandleTable(data.data(), data.size() - 1, layout, kAnyType, &out));
+        EXPECT_TRUE(ParseHandleTable(data.data(), data.size(), layout, kAnyType, &out));
+    }
+}
+
+TEST(ParseHandleTable, NativeLayoutFollowsThePointerSize) {
+    bool wide = sizeof(void*) == 8;
+    EXPECT_EQ(NativeHandleTableLayout(true), wide ? HandleTableLayout::Extended64 : HandleTableLayout::Extended32);
+    EXPECT_EQ(NativeHandleTableLayout(false), wide ? HandleTableLayout::Basic64 : HandleTableLayout::Basic32);
+}
+
+TEST(FindHandleType, MatchesProcessAndHandleComparingLow16BitsInTheBasicLayout) {
+    std::vector<HandleEntry> entries = {{10, 5, 0, 0x44, 0, 0}, {11, 17, 0, 0x44, 0, 0}, {11, 30, 0, 0x48, 0, 0}};
+    EXPECT_EQ(FindHandleType(entries, 11, 0x44, false), 17u);
+    EXPECT_EQ(FindHandleType(entries, 11, 0x48, false), 30u);
+    EXPECT_EQ(FindHandleType(entries, 12, 0x44, false), 0u);
+    EXPECT_EQ(FindHandleType(entries, 11, 0x10044, false), 0u);
+    EXPECT_EQ(FindHandleType(entries, 11, 0x10044, true), 17u);
+}
+
+TEST(FallbackFileTypeNumber, KnowsOnlyTheOldSystems) {
+    struct Case {
+        DWORD major;
+        DWORD type;
+    } cases[] = {{5, 28}, {6, 25}, {10, 0}, {4, 0}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.major);
+        EXPECT_EQ(FallbackFileTypeNumber(c.major), c.type);
+    }
+}
+
+TEST(QueryGrowingBuffer, DoublesFromThirtyTwoKilobytesUntilTheDataFits) {
+    std::vector<ULONG> sizes;
+    std::unique_ptr<BYTE[]> buffer;
+    size_t size = 0;
+    LONG status = QueryGrowingBuffer(
+        [&](void* data, ULONG length, ULONG* needed) {
+            sizes.push_back(length);
+            EXPECT_EQ(static_cast<BYTE*>(data)[length - 1], 0);  // zero-filled
+            if (length < 200000) return kStatusInfoLengthMismatch;
+            static_cast<BYTE*>(data)[0] = 0x5A;
+            *needed = 200000;
+            return kStatusSuccess;
+        },
+        kSnapshotInitialSize, kSnapshotSizeCap, &buffer, &size);
+    EXPECT_EQ(status, kStatusSuccess);
+    EXPECT_EQ(sizes, (std::vector<ULONG>{32768, 65536, 131072, 262144}));
+    ASSERT_TRUE(buffer);
+    EXPECT_EQ(size, 262144u);
+    EXPECT_EQ(buffer[0], 0x5A);
+}
+
+TEST(QueryGrowingBuffer, TakesTheReportedSizeWhenItIsLarger) {
+    std::vector<ULONG> sizes;
+    std::unique_ptr<BYTE[]> buffer;
+    size_t size = 0;
+    LONG status = QueryGrowingBuffer(
+        [&](void*, ULONG length, ULONG* needed) {
+            sizes.push_back(length);
+            *needed = 1000000;
+            return length < 1000000 ? kStatusBufferTooSmall : kStatusSuccess;
+        },
+        kSnapshotInitialSize, kSnapshotSizeCap, &buffer, &size);
+    EXPECT_EQ(status, kStatusSuccess);
+    EXPECT_EQ(sizes, (std::vector<ULONG>{32768, 1000000}));
+}
+
+TEST(QueryGrowingBuffer, StopsAtTheCapInsteadOfGrowingWithoutBound) {
+    int calls = 0;
+    std::unique_ptr<BYTE[]> buffer;
+    size_t size = 1;
+    const size_t cap = 1024 * 1024;
+    LONG status = QueryGrowingBuffer(
+        [&](void*, ULONG length, ULONG*) {
+            ++calls;
+            EXPECT_LE(length, cap);
+            return kStatusInfoLengthMismatch;
+        },
+        kSnapshotInitialSize, cap, &buffer, &size);
+    EXPECT_EQ(status, kStatusInsufficientResources);
+    EXPECT_EQ(calls, 6);  // 32 KB .. 1 MB
+    EXPECT_FALSE(buffer);
+    EXPECT_EQ(size, 0u);
+    EXPECT_EQ(kSnapshotSizeCap, 256u * 1024 * 1024);
+
+    // A reported size above the cap is refused as well, without asking again.
+    calls = 0;
+    status = QueryGrowingBuffer(
+        [&](void*, ULONG, ULONG* needed) {
+            ++calls;
+            *needed = 0x7FFFFFFF;
+            return kStatusInfoLengthMismatch;
+        },
+        kSnapshotInitialSize, kSnapshotSizeCap, &buffer, &size);
+    EXPECT_EQ(status, kStatusInsufficientResources);
+    EXPECT_EQ(calls, 1);
+}
+
+TEST(QueryGrowingBuffer, PassesOtherFailuresOnWithoutABuffer) {
+    std::unique_ptr<BYTE[]> buffer;
+    size_t size = 0;
+    const LONG invalidClass = static_cast<LONG>(0xC0000003);
+    EXPECT_EQ(QueryGrowingBuffer([&](void*, ULONG, ULONG*) { return invalidClass; }, kSnapshotInitialSize,
+                                 kSnapshotSizeCap, &buffer, &size),
+              invalidClass);
+    EXPECT_FALSE(buffer);
+}
+
+TEST(MapToDrivePath, TurnsDeviceAndDosDeviceNamesIntoDrivePaths) {
+    std::vector<DriveMapping> drives = {{L"C:", L"\\Device\\HarddiskVolume1"},
+                                        {L"D:", L"\\Device\\HarddiskVolume10"},
+                                        {L"E:", L"\\Device\\CdRom0"}};
+    struct Case {
+        const wchar_t* name;
+        const wchar_t* path;
+    } cases[] = {
+        {L"\\Device\\HarddiskVolume1\\Folder\\File.dat", L"C:\\Folder\\File.dat"},
+        {L"\\device\\harddiskvolume1\\a", L"C:\\a"},
+        {L"\\Device\\HarddiskVolume1", L"C:"},
+        // Volume 10 is not volume 1 followed by "0".
+        {L"\\Device\\HarddiskVolume10\\x.txt", L"D:\\x.txt"},
+        {L"\\Device\\HarddiskVolume12\\x.txt", L"\\Device\\HarddiskVolume12\\x.txt"},
+        // What Wine answers.
+        {L"\\??\\C:\\users\\me\\x.txt", L"C:\\users\\me\\x.txt"},
+        {L"\\??\\z:\\tmp", L"z:\\tmp"},
+        {L"\\DosDevices\\C:\\x", L"C:\\x"},
+        {L"\\GLOBAL??\\C:\\x", L"C:\\x"},
+        {L"\\??\\UNC\\server\\share\\x", L"\\\\server\\share\\x"},
+        // A volume without a letter (a mounted folder) stays as it is.
+        {L"\\Device\\HarddiskVolume5\\Mounted\\x", L"\\Device\\HarddiskVolume5\\Mounted\\x"},
+        {L"\\Device\\NamedPipe\\foo", L"\\Device\\NamedPipe\\foo"},
+        {L"\\??\\pipe\\foo", L"\\??\\pipe\\foo"},
+        {L"", L""},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(ToUtf8(c.name));
+        EXPECT_EQ(MapToDrivePath(c.name, drives), c.path);
+    }
+}
+
+TEST(SamePath, IgnoresCaseLongPathPrefixAndTrailingBackslash) {
+    struct Case {
+        const wchar_t* a;
+        const wchar_t* b;
+        bool same;
+    } cases[] = {
+        {L"C:\\Dir\\File.txt", L"c:\\dir\\FILE.TXT", true},
+        {L"C:\\Dir\\", L"C:\\Dir", true},
+        {L"\\\\?\\C:\\Dir\\f", L"C:\\Dir\\f", true},
+        {L"\\\\?\\UNC\\srv\\share\\f", L"\\\\srv\\share\\f", true},
+        {L"C:\\", L"C:\\", true},
+        {L"C:\\", L"C:", false},
+        {L"C:\\Dir\\File.txt", L"C:\\Dir\\File.txt2", false},
+        {L"C:\\Dir\\a", L"D:\\Dir\\a", false},
+        {L"", L"", false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(ToUtf8(c.a) + " vs " + ToUtf8(c.b));
+        EXPECT_EQ(SamePath(c.a, c.b), c.same);
+    }
+}
+
+TEST(IsAlreadyListed, OneEntryPerProcessAndPerExactImageName) {
+    std::vector<FileUser> users(2);
+    users[0] = FileUser{100, L"a.exe", L""};
+    users[1] = FileUser{200, L"", L""};
+    struct Case {
+        DWORD pid;
+        const wchar_t* name;
+        bool listed;
+    } cases[] = {
+        {100, L"a.exe", true}, {101, L"a.exe", true},  {100, L"b.exe", true}, {101, L"A.EXE", false},
+        {300, L"", false},     {200, L"", true},       {300, L"b.exe", false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(testing::Message() << c.pid << " " << ToUtf8(c.name));
+        EXPECT_EQ(IsAlreadyListed(users, c.pid, c.name), c.listed);
+    }
+}
+
+TEST(CFindProcess, IsOneInstanceThroughTheSingleton) {
+    EXPECT_EQ(Singleton<CFindProcess>::Instance(), Singleton<CFindProcess>::Instance());
+}
+
+TEST(CFindProcess, LearnsTheFileTypeNumberFromAHandleOfItsOwn) {
+    TempDir dir(L"fp");
+    std::wstring file = dir / L"held.bin";
+    ChildProcess holder;
+    ASSERT_TRUE(StartReady(holder, FixturePath(L"hold_file.exe"), file));
+    CFindProcess finder;
+    ASSERT_TRUE(finder.SnapshotHandles());
+    EXPECT_NE(finder.fileTypeNumber(), 0u);
+    std::printf("file object type number %lu, %s table, %zu file handles\n", finder.fileTypeNumber(),
+                finder.extendedLayout() ? "extended" : "basic", finder.handleTable().size());
+    if (RunningUnderWine()) {
+        EXPECT_EQ(finder.fileTypeNumber(), 17u);
+        EXPECT_TRUE(finder.extendedLayout());
+    }
+    // Every kept entry has that type; the holder's file handle is among them and ours are not.
+    bool holderSeen = false;
+    for (const HandleEntry& e : finder.handleTable()) {
+        EXPECT_EQ(e.objectTypeNumber, finder.fileTypeNumber());
+        EXPECT_NE(e.processId, ::GetCurrentProcessId());
+        if (e.processId == holder.Id()) holderSeen = true;
+    }
+    EXPECT_TRUE(holderSeen);
+}
+
+TEST(CFindProcess, QueryHandleNameGivesANameThatMapsToTheDrivePath) {
+    TempDir dir(L"fp");
+    std::wstring file = dir / L"named.txt";
+    ASSERT_TRUE(WriteFileText(file, L"x"));
+    UniqueFileHandle f(::CreateFileW(file.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr));
+    ASSERT_TRUE(f);
+    CFindProcess finder;
+    std::wstring name = finder.QueryHandleName(f.get());
+    ASSERT_FALSE(name.empty());
+    std::printf("object name: %ls\n", name.c_str());
+    std::wstring path = CFindProcess::ToDrivePath(name);
+    EXPECT_TRUE(SamePath(path.c_str(), file.c_str())) << ToUtf8(path);
+    // A second query reuses the probe thread.
+    EXPECT_EQ(finder.QueryHandleName(f.get()), name);
+    EXPECT_EQ(finder.probeTimeouts(), 0u);
+}
+
+TEST(CFindProcess, ToDrivePathUsesTheDevicesOfTheDriveLetters) {
+    wchar_t target[MAX_PATH] = {};
+    ASSERT_NE(::QueryDosDeviceW(L"C:", target, MAX_PATH), 0u);
+    std::printf("C: is %ls\n", target);
+    EXPECT_EQ(CFindProcess::ToDrivePath(std::wstring(target) + L"\\Folder\\File.dat"), L"C:\\Folder\\File.dat");
+    EXPECT_EQ(CFindProcess::ToDrivePath(L"\\??\\C:\\Folder"), L"C:\\Folder");
+    EXPECT_EQ(CFindProcess::ToDrivePath(L"\\Device\\NoSuchVolume77\\x"), L"\\Device\\NoSuchVolume77\\x");
+}
+
+TEST(CFindProcess, ScanHandlesNeverHandsOutInheritableHandles) {
+    ChildProcess child;
+    TempDir dir(L"fp");
+    ASSERT_TRUE(StartReady(child, FixturePath(L"hold_file.exe"), dir / L"f.bin"));
+    UniqueHandle process = CFindProcess::OpenForDuplicate(child.Id());
+    ASSERT_TRUE(process);
+    DWORD flags = 0xFFFF;
+    ASSERT_TRUE(::GetHandleInformation(process.get(), &flags));
+    EXPECT_EQ(flags & HANDLE_FLAG_INHERIT, 0u);
+    CFindProcess finder;
+    ASSERT_TRUE(finder.SnapshotHandles());
+    int duplicated = 0;
+    for (const HandleEntry& e : finder.handleTable()) {
+        if (e.processId != child.Id()) continue;
+        UniqueHandle copy = CFindProcess::DuplicateFrom(process.get(), e.handleValue);
+        if (!copy) continue;
+        ++duplicated;
+        flags = 0xFFFF;
+        ASSERT_TRUE(::GetHandleInformation(copy.get(), &flags));
+        EXPECT_EQ(flags & HANDLE_FLAG_INHERIT, 0u);
+    }
+    EXPECT_GT(duplicated, 0);
+}
+
+TEST(CFindProcess, LeavesNoHandlesBehindAfterAScan) {
+    TempDir dir(L"fp");
+    std::wstring file = dir / L"held.bin";
+    ChildProcess holder;
+    ASSERT_TRUE(StartReady(holder, FixturePath(L"hold_file.exe"), file));
+    CFindProcess finder;
+    ASSERT_EQ(finder.FindFileUsers(file.c_str()).size(), 1u);
+    DWORD before = 0, after = 0;
+    ASSERT_TRUE(::GetProcessHandleCount(::GetCurrentProcess(), &before));
+    ASSERT_EQ(finder.FindFileUsers(file.c_str()).size(), 1u);
+    ASSERT_TRUE(::GetProcessHandleCount(::GetCurrentProcess(), &after));
+    EXPECT_EQ(after, before);
+}
+
+TEST(FindFileUsers, FindsTheProgramThatHoldsAFileOpen) {
+    TempDir dir(L"fp");
+    std::wstring image = UniqueName(L"holder") + L".exe";
+    std::wstring exe = CopyFixture(dir, L"hold_file.exe", image);
+    std::wstring file = dir / L"locked.dat";
+    ChildProcess holder;
+    ASSERT_TRUE(StartReady(holder, exe, file));
+
+    CFindProcess* finder = Singleton<CFindProcess>::Instance();
+    for (const std::wstring& asked : {file, Upper(file)}) {
+        SCOPED_TRACE(ToUtf8(asked));
+        std::vector<FileUser> users = finder->FindFileUsers(asked.c_str());
+        std::vector<FileUser> mine = UsersOf(holder.Id(), users);
+        ASSERT_EQ(mine.size(), 1u);
+        EXPECT_STREQ(mine[0].imageName, image.c_str());
+        EXPECT_STREQ(mine[0].windowTitle, L"");
+        EXPECT_EQ(users.size(), 1u);
+    }
+    // Another file in the same folder is used by nobody.
+    std::wstring other = dir / L"free.dat";
+    ASSERT_TRUE(WriteFileText(other, L"x"));
+    EXPECT_TRUE(finder->FindFileUsers(other.c_str()).empty());
+}
+
+TEST(FindFileUsers, FindsTheProgramThatHoldsAFolderOpen) {
+    TempDir dir(L"fp");
+    std::wstring image = UniqueName(L"folderholder") + L".exe";
+    std::wstring exe = CopyFixture(dir, L"hold_file.exe", image);
+    std::wstring folder = dir / L"busy";
+    ASSERT_TRUE(::CreateDirectoryW(folder.c_str(), nullptr));
+    ChildProcess holder;
+    ASSERT_TRUE(StartReady(holder, exe, folder, L"- share"));
+    std::vector<FileUser> users = Singleton<CFindProcess>::Instance()->FindFileUsers((folder + L"\\").c_str());
+    ASSERT_EQ(UsersOf(holder.Id(), users).size(), 1u);
+    EXPECT_STREQ(UsersOf(holder.Id(), users)[0].imageName, image.c_str());
+}
+
+TEST(FindFileUsers, FindsTheProgramThatLoadedALibraryAndListsItOnce) {
+    TempDir dir(L"fp");
+    std::wstring image = UniqueName(L"loader") + L".exe";
+    std::wstring exe = CopyFixture(dir, L"load_library.exe", image);
+    std::wstring dll = CopyFixture(dir, L"find_marker.dll", UniqueName(L"marker") + L".dll");
+    ASSERT_FALSE(dll.empty());
+    struct Case {
+        const wchar_t* how;
+        const wchar_t* args;
+    } cases[] = {{L"loaded only", L""}, {L"loaded and held open", L"hold"}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(ToUtf8(c.how));
+        ChildProcess loader;
+        ASSERT_TRUE(StartReady(loader, exe, dll, c.args));
+        std::vector<FileUser> users = Singleton<CFindProcess>::Instance()->FindFileUsers(dll.c_str());
+        ASSERT_EQ(users.size(), 1u);
+        EXPECT_EQ(users[0].processId, loader.Id());
+        EXPECT_STREQ(users[0].imageName, image.c_str());
+    }
+}
+
+TEST(FindFileUsers, ListsTwoProcessesOfOneNameOnceAndTwoProgramsInOrderFound) {
+    TempDir dir(L"fp");
+    std::wstring nameA = UniqueName(L"sharerA") + L".exe";
+    std::wstring nameB = UniqueName(L"sharerB") + L".exe";
+    std::wstring exeA = CopyFixture(dir, L"hold_file.exe", nameA);
+    std::wstring exeB = CopyFixture(dir, L"hold_file.exe", nameB);
+    std::wstring file = dir / L"shared.dat";
+    ChildProcess a1, a2, b;
+    ASSERT_TRUE(StartReady(a1, exeA, file, L"- share"));
+    ASSERT_TRUE(StartReady(a2, exeA, file, L"- share"));
+    ASSERT_TRUE(StartReady(b, exeB, file, L"- share"));
+    std::vector<FileUser> users = Singleton<CFindProcess>::Instance()->FindFileUsers(file.c_str());
+    ASSERT_EQ(users.size(), 2u);
+    int aIndex = wcscmp(users[0].imageName, nameA.c_str()) == 0 ? 0 : 1;
+    EXPECT_STREQ(users[aIndex].imageName, nameA.c_str());
+    EXPECT_TRUE(users[aIndex].processId == a1.Id() || users[aIndex].processId == a2.Id());
+    EXPECT_STREQ(users[1 - aIndex].imageName, nameB.c_str());
+    EXPECT_EQ(users[1 - aIndex].processId, b.Id());
+}
+
+TEST(FindFileUsers, GivesTheWindowTitleOfTheHolder) {
+    TempDir dir(L"fp");
+    std::wstring image = UniqueName(L"titled") + L".exe";
+    std::wstring exe = CopyFixture(dir, L"titled_window.exe", image);
+    std::wstring file = dir / L"doc.txt";
+    std::wstring title = L"Orlyn " + UniqueName(L"title") + L" \xBB38\xC11C";
+    ChildProcess window;
+    ASSERT_TRUE(StartReady(window, exe, title, L"\"" + file + L"\""));
+    EXPECT_EQ(CFindProcess::FindWindowTitle(window.Id()), title);
+    EXPECT_EQ(CFindProcess::FindWindowTitle(::GetCurrentProcessId()), L"");
+    std::vector<FileUser> users = Singleton<CFindProcess>::Instance()->FindFileUsers(file.c_str());
+    ASSERT_EQ(users.size(), 1u);
+    EXPECT_EQ(users[0].processId, window.Id());
+    EXPECT_STREQ(users[0].windowTitle, title.c_str());
+}
+
+TEST(FindFileUsers, NeverListsThisProgramItself) {
+    TempDir dir(L"fp");
+    std::wstring file = dir / L"mine.dat";
+    UniqueFileHandle f(::CreateFileW(file.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr));
+    ASSERT_TRUE(f);
+    EXPECT_TRUE(Singleton<CFindProcess>::Instance()->FindFileUsers(file.c_str()).empty());
+    wchar_t self[MAX_PATH];
+    ASSERT_GT(::GetModuleFileNameW(nullptr, self, MAX_PATH), 0u);
+    EXPECT_TRUE(UsersOf(::GetCurrentProcessId(), Singleton<CFindProcess>::Instance()->FindFileUsers(self)).empty());
+}
+
+TEST(GetProcessBaseName, NamesARunningProcessAndNothingForAMissingOne) {
+    TempDir dir(L"fp");
+    std::wstring image = UniqueName(L"named") + L".exe";
+    ChildProcess child;
+    ASSERT_TRUE(StartReady(child, CopyFixture(dir, L"hold_file.exe", image), dir / L"n.dat"));
+    EXPECT_EQ(CFindProcess::GetProcessBaseName(child.Id()), image);
+    child.Kill();
+    EXPECT_EQ(CFindProcess::GetProcessBaseName(0xFFFFFFF0), L"");
+}
+
+TEST(QueryHandleName, SkipsAHandleWhoseQueryDoesNotReturnAndGoesOn) {
+    // A synchronous pipe with a read pending on another thread: on Windows every query of that file
+    // object waits for the read, which never completes.
+    std::wstring pipeName = L"\\\\.\\pipe\\" + UniqueName(L"orlyn_hang");
+    UniqueFileHandle server(::CreateNamedPipeW(pipeName.c_str(), PIPE_ACCESS_DUPLEX, PIPE_TYPE_BYTE | PIPE_WAIT, 1,
+                                               4096, 4096, 0, nullptr));
+    ASSERT_TRUE(server);
+    UniqueFileHandle client(
+        ::CreateFileW(pipeName.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr));
+    ASSERT_TRUE(client);
+    UniqueHandle reader(::CreateThread(
+        nullptr, 0,
+        [](void* p) -> DWORD {
+            char byte;
+            DWORD got = 0;
+            ::ReadFile(static_cast<HANDLE>(p), &byte, 1, &got, nullptr);
+            return 0;
+        },
+        client.get(), 0, nullptr));
+    ASSERT_TRUE(reader);
+    ::Sleep(50);  // let the read begin; nothing signals that it is pending
+
+    CFindProcess finder;
+    DWORD start = ::GetTickCount();
+    std::wstring name = finder.QueryHandleName(client.get());
+    DWORD spent = ::GetTickCount() - start;
+    // Let the reader finish whatever happened.
+    DWORD written = 0;
+    ::WriteFile(server.get(), "x", 1, &written, nullptr);
+    ::WaitForSingleObject(reader.get(), 5000);
+    if (!name.empty()) ORLYN_SKIP_ON_WINE("queries on a pipe with a pending read return at once");
+    EXPECT_TRUE(name.empty());
+    EXPECT_EQ(finder.probeTimeouts(), 2u);  // tried twice, each within the guard time
+    EXPECT_LT(spent, 2000u);
+
+    // The next handle gets a new probe thread and its name.
+    TempDir dir(L"fp");
+    std::wstring file = dir / L"after.txt";
+    ASSERT_TRUE(WriteFileText(file, L"x"));
+    UniqueFileHandle f(::CreateFileW(file.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr));
+    EXPECT_TRUE(SamePath(CFindProcess::ToDrivePath(finder.QueryHandleName(f.get())).c_str(), file.c_str()));
+}
