@@ -268,7 +268,7 @@ void CFindProcess::ScanHandles(const wchar_t* path) {
         if (!process) continue;
         std::wstring name;
         {
-            UniqueHandle copy = DuplicateFrom(process.get(), entry.handleValue);
+            UniqueHandle copy = DuplicateFrom(process.get(), static_cast<ULONG_PTR>(entry.handleValue));
             if (!copy) continue;
             name = QueryHandleName(copy.get());
         }

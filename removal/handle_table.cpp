@@ -18,8 +18,8 @@ T ReadAt(const BYTE* p, size_t offset) {
 }
 
 // Reads a pointer-sized field of the given width.
-ULONG_PTR ReadPointer(const BYTE* p, size_t offset, bool wide) {
-    if (wide) return static_cast<ULONG_PTR>(ReadAt<unsigned long long>(p, offset));
+unsigned long long ReadPointer(const BYTE* p, size_t offset, bool wide) {
+    if (wide) return ReadAt<unsigned long long>(p, offset);
     return ReadAt<DWORD>(p, offset);
 }
 
@@ -112,8 +112,7 @@ bool ParseHandleTable(const void* data, size_t size, HandleTableLayout layout, D
     size_t header = HandleTableHeaderSize(layout);
     size_t entrySize = HandleEntrySize(layout);
     if (!p || size < header) return false;
-    unsigned long long count =
-        IsBasic(layout) ? ReadAt<DWORD>(p, 0) : static_cast<unsigned long long>(ReadPointer(p, 0, Is64(layout)));
+    unsigned long long count = IsBasic(layout) ? ReadAt<DWORD>(p, 0) : ReadPointer(p, 0, Is64(layout));
     if (count > (size - header) / entrySize) return false;
     for (size_t i = 0; i < count; ++i) {
         HandleEntry entry = ReadEntry(p + header + i * entrySize, layout);
@@ -124,7 +123,7 @@ bool ParseHandleTable(const void* data, size_t size, HandleTableLayout layout, D
 
 DWORD FindHandleType(const std::vector<HandleEntry>& entries, DWORD processId, ULONG_PTR handleValue,
                      bool basicLayout) {
-    ULONG_PTR wanted = basicLayout ? (handleValue & 0xFFFF) : handleValue;
+    unsigned long long wanted = basicLayout ? (handleValue & 0xFFFF) : handleValue;
     for (const HandleEntry& e : entries) {
         if (e.processId == processId && e.handleValue == wanted) return e.objectTypeNumber;
     }

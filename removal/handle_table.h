@@ -18,8 +18,9 @@ struct HandleEntry {
     DWORD processId;
     DWORD objectTypeNumber;
     DWORD flags;
-    ULONG_PTR handleValue;  // 16 bits only in the basic layout
-    ULONG_PTR object;
+    // 64 bits wide whatever this program's bitness, so that either layout can be read anywhere.
+    unsigned long long handleValue;  // 16 bits only in the basic layout
+    unsigned long long object;
     DWORD grantedAccess;
 };
 

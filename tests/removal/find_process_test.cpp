@@ -100,6 +100,13 @@ std::wstring Upper(std::wstring s) {
     return s;
 }
 
+DWORD WINAPI ReadOneByte(void* pipe) {
+    char byte;
+    DWORD got = 0;
+    ::ReadFile(static_cast<HANDLE>(pipe), &byte, 1, &got, nullptr);
+    return 0;
+}
+
 }  // namespace
 
 TEST(ParseHandleTable, ReadsEveryFieldInAllFourLayouts) {
@@ -126,7 +133,7 @@ TEST(ParseHandleTable, ReadsEveryFieldInAllFourLayouts) {
         EXPECT_EQ(all[0].objectTypeNumber, a.objectTypeNumber);
         EXPECT_EQ(all[0].flags, a.flags);
         EXPECT_EQ(all[0].handleValue, a.handleValue);
-        EXPECT_EQ(static_cast<unsigned long long>(all[0].object), static_cast<unsigned long long>(a.object));
+        EXPECT_EQ(all[0].object, a.object);
         EXPECT_EQ(all[0].grantedAccess, a.grantedAccess);
         EXPECT_EQ(all[1].processId, b.processId);
         EXPECT_EQ(all[1].handleValue, b.handleValue);
@@ -420,7 +427,7 @@ TEST(CFindProcess, ScanHandlesNeverHandsOutInheritableHandles) {
     int duplicated = 0;
     for (const HandleEntry& e : finder.handleTable()) {
         if (e.processId != child.Id()) continue;
-        UniqueHandle copy = CFindProcess::DuplicateFrom(process.get(), e.handleValue);
+        UniqueHandle copy = CFindProcess::DuplicateFrom(process.get(), static_cast<ULONG_PTR>(e.handleValue));
         if (!copy) continue;
         ++duplicated;
         flags = 0xFFFF;
@@ -569,15 +576,7 @@ TEST(QueryHandleName, SkipsAHandleWhoseQueryDoesNotReturnAndGoesOn) {
     UniqueFileHandle client(
         ::CreateFileW(pipeName.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr));
     ASSERT_TRUE(client);
-    UniqueHandle reader(::CreateThread(
-        nullptr, 0,
-        [](void* p) -> DWORD {
-            char byte;
-            DWORD got = 0;
-            ::ReadFile(static_cast<HANDLE>(p), &byte, 1, &got, nullptr);
-            return 0;
-        },
-        client.get(), 0, nullptr));
+    UniqueHandle reader(::CreateThread(nullptr, 0, ReadOneByte, client.get(), 0, nullptr));
     ASSERT_TRUE(reader);
     ::Sleep(50);  // let the read begin; nothing signals that it is pending
 
@@ -600,4 +599,16 @@ TEST(QueryHandleName, SkipsAHandleWhoseQueryDoesNotReturnAndGoesOn) {
     ASSERT_TRUE(WriteFileText(file, L"x"));
     UniqueFileHandle f(::CreateFileW(file.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr));
     EXPECT_TRUE(SamePath(CFindProcess::ToDrivePath(finder.QueryHandleName(f.get())).c_str(), file.c_str()));
+}
+
+TEST(ScanHandles, PassesOverHandlesOfAProcessThatEndedAfterTheSnapshot) {
+    TempDir dir(L"fp");
+    std::wstring file = dir / L"gone.dat";
+    ChildProcess holder;
+    ASSERT_TRUE(StartReady(holder, FixturePath(L"hold_file.exe"), file));
+    CFindProcess finder;
+    ASSERT_TRUE(finder.SnapshotHandles());
+    holder.Kill();
+    finder.ScanHandles(file.c_str());
+    EXPECT_TRUE(finder.results().empty());
 }

@@ -239,3 +239,32 @@ TEST(CloseFileUsers, LeavesTheShellAndSystemProcessesRunning) {
         EXPECT_FALSE(holder.WaitForExit(0));
     }
 }
+
+TEST(CloseFileUsers, NamesBothProgramsButEndsOnlyTheFirstByName) {
+    TempDir dir(L"pt");
+    std::wstring nameA = UniqueName(L"userA") + L".exe";
+    std::wstring nameB = UniqueName(L"userB") + L".exe";
+    std::wstring exeA = CopyFixture(dir, L"hold_file.exe", nameA);
+    std::wstring file = dir / L"shared.dat";
+    ChildProcess a1, a2, b;
+    ASSERT_TRUE(StartReady(a1, exeA, file, L"- share"));
+    ASSERT_TRUE(StartReady(b, CopyFixture(dir, L"hold_file.exe", nameB), file, L"- share"));
+    ASSERT_TRUE(StartReady(a2, exeA, file, L"- share"));
+    ScriptedMessageBoxes boxes;
+    TempLog log;
+    EXPECT_TRUE(log.handle().CloseFileUsers(file.c_str()));
+    ASSERT_EQ(boxes.Count(), 1u);
+    std::wstring text = boxes.Calls()[0].text;
+    const std::wstring tail = FormatString(kNoticeFormat, file.c_str());
+    // Found in table order, which this test does not fix: whichever comes first is the one ended.
+    bool aFirst = text == nameA + L"\r\n" + nameB + L"\r\n" + tail;
+    ASSERT_TRUE(aFirst || text == nameB + L"\r\n" + nameA + L"\r\n" + tail) << ToUtf8(text);
+    const std::wstring& ended = aFirst ? nameA : nameB;
+    std::vector<std::wstring> expected(aFirst ? 2 : 1, L"OK\tKill Process Processing : Try to kill " + ended);
+    expected.push_back(L"OK\tKill Process Success : " + ended);
+    expected.push_back(Line(kEndedFormat, ended.c_str()));
+    EXPECT_EQ(log.Messages(), expected);
+    EXPECT_EQ(a1.WaitForExit(0), aFirst);
+    EXPECT_EQ(a2.WaitForExit(0), aFirst);
+    EXPECT_EQ(b.WaitForExit(0), !aFirst);
+}
