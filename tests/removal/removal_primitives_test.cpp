@@ -309,6 +309,32 @@ TEST(RemoveFolderTree, TreatsARootThatIsALinkAsTheLinkOnly) {
     removal_test::RemoveFolderLink(link);
 }
 
+TEST(RemoveFolderTree, RefusesASystemFolderReachedThroughALink) {
+    // The all-users desktop, with a file of ours in it that must survive every call below.
+    std::wstring desktop = SpecialFolder(CSIDL_COMMON_DESKTOPDIRECTORY);
+    ASSERT_FALSE(desktop.empty());
+    std::wstring canary = desktop + L"\\" + UniqueName(L"orlyn_canary") + L".txt";
+    ASSERT_TRUE(MakeFile(canary));
+    TempDir dir(L"syslink");
+    std::wstring link = dir / L"desk";
+    if (!removal_test::MakeFolderLink(desktop, link)) {
+        ::DeleteFileW(canary.c_str());
+        GTEST_SKIP() << "this system does not let us make a link";
+    }
+    // Named through the link, the path's final form is the desktop itself.
+    for (const std::wstring& path : {link + L"\\.", link + L"\\", link + L"\\sub\\.."}) {
+        SCOPED_TRACE(orlyn::ToUtf8(path));
+        LogCapture log;
+        EXPECT_FALSE(log.handle.RemoveFolderTree(path.c_str(), false));
+        log.handle.ClearFolderContents(path.c_str());
+        EXPECT_TRUE(FileExists(canary));
+        std::wstring refused = Line(L"Error\tDeleteFolder Refused (system folder) : %s", path);
+        EXPECT_EQ(log.Messages(), (std::vector<std::wstring>{refused, refused}));
+    }
+    removal_test::RemoveFolderLink(link);
+    ::DeleteFileW(canary.c_str());
+}
+
 TEST(RemoveFolderTree, ReportsChildPathsBeyondMaxPathWithoutCuttingThem) {
     TempDir dir(L"long");
     std::wstring root = dir / L"root";
