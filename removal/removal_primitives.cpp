@@ -265,13 +265,14 @@ bool WalkAndRemove(CLogHandle& log, const wchar_t* path) {
             if (!(folder ? RemoveDirectoryStep(log, child) : DeleteFileStep(log, child))) result = false;
             continue;
         }
+        // The listing already tells file from folder, so the removal need not ask again.
         if (folder) {
             WalkAndRemove(log, child);  // the folder's own removal below tells whether it got empty
             if (entry.dwFileAttributes & kProtectedMask) ::SetFileAttributesW(child, FILE_ATTRIBUTE_NORMAL);
-            if (!log.RemoveFolder(child)) result = false;
+            if (!RemoveDirectoryStep(log, child)) result = false;
         } else {
             if (entry.dwFileAttributes & kProtectedMask) ::SetFileAttributesW(child, FILE_ATTRIBUTE_NORMAL);
-            if (!log.RemoveFile(child)) result = false;
+            if (!DeleteFileStep(log, child)) result = false;
         }
     } while (::FindNextFileW(find.get(), &entry));
     return result;

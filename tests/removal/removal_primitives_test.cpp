@@ -13,6 +13,7 @@
 #include "removal/log_handle.h"
 #include "removal/path_guard.h"
 #include "support/test_support.h"
+#include "removal/file_user_fixtures.h"
 #include "removal/primitives_test_support.h"
 
 using namespace testing_support;
@@ -20,6 +21,11 @@ using removal_test::LogCapture;
 using removal_test::MakeFile;
 
 namespace {
+
+// What the search for a file's users writes when nobody holds it (and the retry is not made).
+const wchar_t kNoUserFormat[] = L"Error\t%s를 사용하는 프로세스를 찾지 못했습니다. ";
+// What it writes after ending the holder.
+const wchar_t kEndedFormat[] = L"OK\t%s 프로세스가 종료되었습니다.";
 
 std::wstring Line(const wchar_t* format, const std::wstring& path) {
     return orlyn::FormatString(format, path.c_str());
@@ -111,32 +117,39 @@ TEST(RemoveFile, WritesOneLinePerCase) {
         bool viaFolder;  // call RemoveFolder instead of RemoveFile
         std::wstring path;
         bool result;
-        std::wstring line;
+        std::vector<std::wstring> lines;
         bool goneAfter;
     } cases[] = {
-        {"existing file", false, plain, true, Line(L"OK\tDeleteFile Success : %s", plain), true},
+        {"existing file", false, plain, true, {Line(L"OK\tDeleteFile Success : %s", plain)}, true},
         // Unreadable attributes take the folder branch.
-        {"missing file", false, missing, true, Line(L"OK\tFolder Does Not Exist : %s", missing), true},
+        {"missing file", false, missing, true, {Line(L"OK\tFolder Does Not Exist : %s", missing)}, true},
         {"missing folder", false, missingFolder, false,
-         Line(L"Error\tDeleteFolder Failure(%d) : %s", ERROR_PATH_NOT_FOUND, missingFolder), true},
+         {Line(kNoUserFormat, missingFolder),
+          Line(L"Error\tDeleteFolder Failure(%d) : %s", ERROR_PATH_NOT_FOUND, missingFolder)},
+         true},
         {"read-only file", false, readOnly, false,
-         Line(L"Error\tDeleteFile Failure(%d) : %s", ERROR_ACCESS_DENIED, readOnly), false},
-        {"folder given as file", false, folder, true, Line(L"OK\tDeleteFolder Success : %s", folder), true},
+         {Line(kNoUserFormat, readOnly), Line(L"Error\tDeleteFile Failure(%d) : %s", ERROR_ACCESS_DENIED, readOnly)},
+         false},
+        {"folder given as file", false, folder, true, {Line(L"OK\tDeleteFolder Success : %s", folder)}, true},
         {"file given as folder", true, readOnly, false,
-         Line(L"Error\tDeleteFile Failure(%d) : %s", ERROR_ACCESS_DENIED, readOnly), false},
+         {Line(kNoUserFormat, readOnly), Line(L"Error\tDeleteFile Failure(%d) : %s", ERROR_ACCESS_DENIED, readOnly)},
+         false},
         {"folder not empty", true, fullFolder, false,
-         Line(L"Error\tDeleteFolder Failure(%d) : %s", ERROR_DIR_NOT_EMPTY, fullFolder), false},
+         {Line(kNoUserFormat, fullFolder),
+          Line(L"Error\tDeleteFolder Failure(%d) : %s", ERROR_DIR_NOT_EMPTY, fullFolder)},
+         false},
+        // Too long for the system's path buffers: refused before any attempt, nobody is searched for.
         {"path too long", false, tooLong, false,
-         Line(L"Error\tDeleteFile Failure(%d) : %s", ERROR_FILENAME_EXCED_RANGE, tooLong), true},
+         {Line(L"Error\tDeleteFile Failure(%d) : %s", ERROR_FILENAME_EXCED_RANGE, tooLong)}, true},
         {"folder path too long", true, tooLong, false,
-         Line(L"Error\tDeleteFolder Failure(%d) : %s", ERROR_FILENAME_EXCED_RANGE, tooLong), true},
+         {Line(L"Error\tDeleteFolder Failure(%d) : %s", ERROR_FILENAME_EXCED_RANGE, tooLong)}, true},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
         LogCapture log;
         bool result = c.viaFolder ? log.handle.RemoveFolder(c.path.c_str()) : log.handle.RemoveFile(c.path.c_str());
         EXPECT_EQ(result, c.result);
-        EXPECT_EQ(log.Messages(), std::vector<std::wstring>{c.line});
+        EXPECT_EQ(log.Messages(), c.lines);
         EXPECT_EQ(!Exists(c.path), c.goneAfter);
     }
     ::SetFileAttributesW(readOnly.c_str(), FILE_ATTRIBUTE_NORMAL);
@@ -172,6 +185,42 @@ TEST(RemoveFolderTree, RemovesReadOnlyFilesAndFoldersChildrenFirst) {
         EXPECT_LT(pos(expected[2]), pos(expected[3]));
         EXPECT_EQ(lines.back(), expected.back());
     }
+}
+
+TEST(RemoveFolderTree, EndsTheProgramThatHoldsAFileThenTriesOnceMore) {
+    TempDir dir(L"held");
+    std::wstring root = dir / L"root";
+    std::wstring held = root + L"\\held.dat";
+    std::wstring free = root + L"\\free.txt";
+    ASSERT_TRUE(CreateFolders(root));
+    ASSERT_TRUE(MakeFile(held));
+    ASSERT_TRUE(MakeFile(free));
+    TempDir programs(L"heldexe");  // the holder's image lies outside the tree
+    std::wstring image = UniqueName(L"holder") + L".exe";
+    ChildProcess holder;
+    ASSERT_TRUE(removal_test::StartReady(holder, removal_test::CopyFixture(programs, L"hold_file.exe", image), held));
+    ASSERT_FALSE(::DeleteFileW(held.c_str()));
+
+    ScriptedMessageBoxes boxes;
+    LogCapture log;
+    EXPECT_TRUE(log.handle.RemoveFolderTree(root.c_str(), true));
+    EXPECT_EQ(boxes.Count(), 1u);
+    EXPECT_TRUE(holder.WaitForExit(5000));
+    EXPECT_FALSE(Exists(root));
+
+    auto lines = log.Messages();
+    std::vector<std::wstring> heldLines = {
+        L"OK\tKill Process Processing : Try to kill " + image,
+        L"OK\tKill Process Success : " + image,
+        Line(kEndedFormat, image),
+        Line(L"OK\tDeleteFile Success : %s", held),
+    };
+    ASSERT_EQ(lines.size(), 6u);
+    auto first = std::find(lines.begin(), lines.end(), heldLines[0]);
+    ASSERT_NE(first, lines.end());
+    EXPECT_EQ(std::vector<std::wstring>(first, std::min(first + 4, lines.end())), heldLines);
+    EXPECT_NE(std::find(lines.begin(), lines.end(), Line(L"OK\tDeleteFile Success : %s", free)), lines.end());
+    EXPECT_EQ(lines.back(), Line(L"OK\tDeleteFolder Success : %s", root));
 }
 
 TEST(RemoveFolderTree, KeepsTheRootWhenAskedAndFailsOnAbsentPath) {
@@ -223,6 +272,13 @@ TEST(RemoveFolderTree, NeverGoesThroughALink) {
     EXPECT_FALSE(Exists(root + L"\\sub"));
     auto lines = log.Messages();
     for (const auto& l : lines) EXPECT_EQ(l.find(target), std::wstring::npos) << orlyn::ToUtf8(l);
+    auto has = [&](const std::wstring& l) { return std::find(lines.begin(), lines.end(), l) != lines.end(); };
+    EXPECT_TRUE(has(Line(L"OK\tDeleteFile Success : %s", root + L"\\sub\\gone.txt")));
+    EXPECT_TRUE(has(Line(L"OK\tDeleteFolder Success : %s", root + L"\\sub")));
+    // The link got its own removal line (success on Windows, a failure under Wine), nothing below it did.
+    EXPECT_EQ(std::count_if(lines.begin(), lines.end(),
+                            [&](const std::wstring& l) { return l.find(link) != std::wstring::npos; }),
+              testing_support::RunningUnderWine() ? 2 : 1);
     bool linkGone = !Exists(link);
     removal_test::RemoveFolderLink(link);
     ::SetFileAttributesW((target + L"\\keep.txt").c_str(), FILE_ATTRIBUTE_NORMAL);
@@ -251,6 +307,32 @@ TEST(RemoveFolderTree, TreatsARootThatIsALinkAsTheLinkOnly) {
         EXPECT_TRUE(FileExists(target + L"\\keep.txt"));
     }
     removal_test::RemoveFolderLink(link);
+}
+
+TEST(RemoveFolderTree, RefusesASystemFolderReachedThroughALink) {
+    // The all-users desktop, with a file of ours in it that must survive every call below.
+    std::wstring desktop = SpecialFolder(CSIDL_COMMON_DESKTOPDIRECTORY);
+    ASSERT_FALSE(desktop.empty());
+    std::wstring canary = desktop + L"\\" + UniqueName(L"orlyn_canary") + L".txt";
+    ASSERT_TRUE(MakeFile(canary));
+    TempDir dir(L"syslink");
+    std::wstring link = dir / L"desk";
+    if (!removal_test::MakeFolderLink(desktop, link)) {
+        ::DeleteFileW(canary.c_str());
+        GTEST_SKIP() << "this system does not let us make a link";
+    }
+    // Named through the link, the path's final form is the desktop itself.
+    for (const std::wstring& path : {link + L"\\.", link + L"\\", link + L"\\sub\\.."}) {
+        SCOPED_TRACE(orlyn::ToUtf8(path));
+        LogCapture log;
+        EXPECT_FALSE(log.handle.RemoveFolderTree(path.c_str(), false));
+        log.handle.ClearFolderContents(path.c_str());
+        EXPECT_TRUE(FileExists(canary));
+        std::wstring refused = Line(L"Error\tDeleteFolder Refused (system folder) : %s", path);
+        EXPECT_EQ(log.Messages(), (std::vector<std::wstring>{refused, refused}));
+    }
+    removal_test::RemoveFolderLink(link);
+    ::DeleteFileW(canary.c_str());
 }
 
 TEST(RemoveFolderTree, ReportsChildPathsBeyondMaxPathWithoutCuttingThem) {
