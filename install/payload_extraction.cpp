@@ -2,6 +2,7 @@
 
 #include "app/repair_context.h"
 #include "common/unique_handle.h"
+#include "install/file_security.h"
 #include "install/payload_manifest_parse.h"
 
 namespace {
@@ -41,9 +42,8 @@ HMODULE PayloadModule() { return testPayloadModule ? testPayloadModule : ::GetMo
 void SetPayloadModuleForTesting(HMODULE module) { testPayloadModule = module; }
 
 SECURITY_ATTRIBUTES* PayloadFileSecurityAttributes() {
-    // Files get the system's default security until the file-security service lands; it will supply
-    // attributes that let every user read, write, execute and delete the files (Vista and later).
-    return nullptr;
+    // Lets every user read, write, execute and delete the files; null (the default) where not needed.
+    return CFileSecurity::Instance()->FileAttributes();
 }
 
 bool CreateFolderPath(const wchar_t* folder) {

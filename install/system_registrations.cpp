@@ -7,6 +7,7 @@
 #include "common/registry.h"
 #include "common/string_format.h"
 #include "common/unique_handle.h"
+#include "install/payload_extraction.h"
 
 using orlyn::ComPtr;
 using orlyn::RegView;
@@ -96,7 +97,7 @@ bool ResolveProductFolder(wchar_t* folder) {
         return false;
     }
     // Whether the folder could be made does not matter here; the install writes into it later.
-    ::SHCreateDirectoryExW(nullptr, folder, nullptr);
+    (void)CreateFolderPath(folder);
     return true;
 }
 
