@@ -45,8 +45,12 @@ public:
     bool GetElementRect(const wchar_t* elementId, RECT* rect) const;
     PageMode ActivePageMode() const { return activeMode_; }
 
+    // Whether the page has loaded (OnDocumentComplete has been called).
+    bool IsDocumentComplete() const;
+
     // Which page renderer to use; Automatic by default. Tests and screenshots use Native.
     static void SetPageMode(PageMode mode);
+    static PageMode GetPageMode();
 
     // Host flags of the browser control (DOCHOSTUIFLAG_*); the base sets NO3DBORDER | SCROLL_NO.
     DWORD hostFlags;
@@ -75,6 +79,17 @@ private:
     friend struct DhtmlDialogAccess;
     static INT_PTR CALLBACK DialogProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam);
     struct Impl;
+
+    bool StartBrowserPage();
+    void StartNativePage();
+    // Calls the event map's handlers for that element and event; true when there was one.
+    bool FireEvent(const wchar_t* elementId, DhtmlEvent event);
+    bool HasEventHandler(const wchar_t* elementId) const;
+    // What the base does with a message (paint the page, close, IDOK/IDCANCEL, resize the page).
+    bool BaseMessage(UINT message, WPARAM wParam, LPARAM lParam, LRESULT& result);
+    // Native page: left-button presses and releases on elements become the page's events. True when
+    // the message was taken by the page.
+    bool RouteNativeMouse(UINT message, LPARAM lParam);
 
     UINT templateId_;
     UINT htmlId_;
