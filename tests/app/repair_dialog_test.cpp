@@ -271,7 +271,8 @@ TEST(RepairDialog, CloseDuringAPhaseWaitsForTheWorkerAndIgnoresItsResult) {
         if (state != COrlynRepairDlg::kStateCheck) return true;
         ::PostMessageW(d.Window(), WM_CLOSE, 0, 0);
         closeSeen = ::WaitForSingleObject(d.closeSeen, 10000) == WAIT_OBJECT_0;
-        logOpenDuringClose = d.IsLogOpen();
+        // A close that did not wait for this worker would close the log now: give it the chance.
+        logOpenDuringClose = !testing_support::WaitUntil([&d] { return !d.IsLogOpen(); }, 300);
         d.WriteLog(L"late context entry\n");
         d.logHandle.WriteLog(L"late handle entry\n");
         return false;  // would lead to the failure prompt if the close did not win
