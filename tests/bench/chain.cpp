@@ -16,13 +16,18 @@ constexpr double kFixedDelaysMs = 100 + (100 + 200) + 100 + (100 + 200) + (100 +
 
 class InstantPhasesDlg : public COrlynRepairDlg {
 public:
-    LARGE_INTEGER sequenceStart{};
+    LARGE_INTEGER initStart{}, sequenceStart{}, closeStart{};
 
 protected:
     BOOL OnInitDialog() override {
+        ::QueryPerformanceCounter(&initStart);
         BOOL result = COrlynRepairDlg::OnInitDialog();
         ::QueryPerformanceCounter(&sequenceStart);  // StartSequenceTimers ran last
         return result;
+    }
+    bool OnMessage(UINT message, WPARAM wParam, LPARAM lParam, LRESULT& result) override {
+        if (message == WM_CLOSE && closeStart.QuadPart == 0) ::QueryPerformanceCounter(&closeStart);
+        return COrlynRepairDlg::OnMessage(message, wParam, lParam, result);
     }
     bool RunPhase(int state) override {
         if (state == kStateRestart) return true;
@@ -45,7 +50,7 @@ int main(int argc, char** argv) {
     orlyn::ComInit com;
     CDHtmlDialog::SetPageMode(PageMode::Native);
     testing_support::RecordedSystemCalls calls;
-    std::printf("run  dialog-total-ms  chain-ms  fixed-delays-ms  overhead-ms\n");
+    std::printf("run  dialog-total-ms  create-ms  init-ms  chain-ms  fixed-delays-ms  overhead-ms  close-ms\n");
     double sum = 0;
     for (int run = 1; run <= runs; ++run) {
         LARGE_INTEGER promptAt{};
@@ -65,8 +70,9 @@ int main(int argc, char** argv) {
         }
         double chain = Ms(dialog.sequenceStart, promptAt);
         sum += chain;
-        std::printf("%3d  %15.1f  %8.1f  %15.0f  %11.1f\n", run, Ms(before, after), chain, kFixedDelaysMs,
-                    chain - kFixedDelaysMs);
+        std::printf("%3d  %15.1f  %9.1f  %7.1f  %8.1f  %15.0f  %11.1f  %8.1f\n", run, Ms(before, after),
+                    Ms(before, dialog.initStart), Ms(dialog.initStart, dialog.sequenceStart), chain, kFixedDelaysMs,
+                    chain - kFixedDelaysMs, Ms(dialog.closeStart, after));
     }
     std::printf("mean chain %.1f ms for %.0f ms of fixed delays\n", sum / runs, kFixedDelaysMs);
     return 0;
