@@ -16,7 +16,7 @@ constexpr double kFixedDelaysMs = 100 + (100 + 200) + 100 + (100 + 200) + (100 +
 
 class InstantPhasesDlg : public COrlynRepairDlg {
 public:
-    LARGE_INTEGER initStart{}, sequenceStart{}, closeStart{};
+    LARGE_INTEGER initStart{}, sequenceStart{}, closeStart{}, closeEnd{};
 
 protected:
     BOOL OnInitDialog() override {
@@ -26,8 +26,11 @@ protected:
         return result;
     }
     bool OnMessage(UINT message, WPARAM wParam, LPARAM lParam, LRESULT& result) override {
-        if (message == WM_CLOSE && closeStart.QuadPart == 0) ::QueryPerformanceCounter(&closeStart);
-        return COrlynRepairDlg::OnMessage(message, wParam, lParam, result);
+        bool first = message == WM_CLOSE && closeStart.QuadPart == 0;
+        if (first) ::QueryPerformanceCounter(&closeStart);
+        bool handled = COrlynRepairDlg::OnMessage(message, wParam, lParam, result);
+        if (first) ::QueryPerformanceCounter(&closeEnd);
+        return handled;
     }
     bool RunPhase(int state) override {
         if (state == kStateRestart) return true;
@@ -50,7 +53,7 @@ int main(int argc, char** argv) {
     orlyn::ComInit com;
     CDHtmlDialog::SetPageMode(PageMode::Native);
     testing_support::RecordedSystemCalls calls;
-    std::printf("run  dialog-total-ms  create-ms  init-ms  chain-ms  fixed-delays-ms  overhead-ms  close-ms\n");
+    std::printf("run  dialog-total-ms  create-ms  init-ms  chain-ms  fixed-delays-ms  overhead-ms  close-ms  on-close-ms\n");
     double sum = 0;
     for (int run = 1; run <= runs; ++run) {
         LARGE_INTEGER promptAt{};
@@ -70,9 +73,10 @@ int main(int argc, char** argv) {
         }
         double chain = Ms(dialog.sequenceStart, promptAt);
         sum += chain;
-        std::printf("%3d  %15.1f  %9.1f  %7.1f  %8.1f  %15.0f  %11.1f  %8.1f\n", run, Ms(before, after),
+        std::printf("%3d  %15.1f  %9.1f  %7.1f  %8.1f  %15.0f  %11.1f  %8.1f  %11.1f\n", run, Ms(before, after),
                     Ms(before, dialog.initStart), Ms(dialog.initStart, dialog.sequenceStart), chain, kFixedDelaysMs,
-                    chain - kFixedDelaysMs, Ms(dialog.closeStart, after));
+                    chain - kFixedDelaysMs, Ms(dialog.closeStart, after),
+                    Ms(dialog.closeStart, dialog.closeEnd));
     }
     std::printf("mean chain %.1f ms for %.0f ms of fixed delays\n", sum / runs, kFixedDelaysMs);
     return 0;
