@@ -44,4 +44,6 @@ public:
     virtual bool TranslateAccelerator(MSG* msg) = 0;
     // Releases the control and its site; the host does nothing afterwards.
     virtual void Close() = 0;
+    // The client site the control was given (for tests); nullptr after Close.
+    virtual IUnknown* ClientSite() = 0;
 };

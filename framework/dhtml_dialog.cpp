@@ -21,6 +21,16 @@ UINT DocumentCompleteMessage() {
     return message;
 }
 
+// Posted by the browser host when the page cannot be shown; handled outside the browser's own call.
+UINT PageFailedMessage() {
+    static const UINT message = ::RegisterWindowMessageW(L"OrlynDhtmlDialogPageFailed");
+    return message;
+}
+
+// Automatic mode: how long the browser may take to load the page before it is drawn natively.
+constexpr UINT_PTR kPageLoadTimer = 0x0D7A;
+constexpr UINT kPageLoadTimeoutMs = 10000;
+
 bool IsKeyboardMessage(UINT message) { return message >= WM_KEYFIRST && message <= WM_KEYLAST; }
 
 // Messages whose result a dialog procedure returns itself instead of through DWLP_MSGRESULT.
@@ -59,25 +69,68 @@ struct CDHtmlDialog::Impl final : BrowserHost::Events {
     int pressedElement = -1;  // native page: element under the last left-button press
 
     void OnPageLoaded(IDispatch* document, const wchar_t* loadedUrl) override {
-        if (documentComplete) return;
+        if (documentComplete || !browser) return;
+        if (self->hwnd_) ::KillTimer(self->hwnd_, kPageLoadTimer);
+        auto map = self->GetEventMap();
+        // An engine that "loads" the page without its elements has not shown it.
+        if (gPageMode == PageMode::Automatic) {
+            for (const auto& entry : map) {
+                if (!browser->HasElement(entry.elementId)) {
+                    OnPageFailed();
+                    return;
+                }
+            }
+        }
         documentComplete = true;
-        for (const auto& entry : self->GetEventMap()) browser->BindEvent(entry.elementId, entry.event);
+        for (const auto& entry : map) browser->BindEvent(entry.elementId, entry.event);
         self->OnDocumentComplete(document, loadedUrl);
     }
 
     void OnPageFailed() override {
-        // The browser could be made but not show the page: draw it natively instead (Automatic only).
-        if (gPageMode != PageMode::Automatic || documentComplete) return;
-        if (browser) {
-            browser->Close();
-            browser.reset();
-        }
+        if (self->hwnd_) ::PostMessageW(self->hwnd_, PageFailedMessage(), 0, 0);
+    }
+
+    // The browser could be made but did not show the page: draw it natively (Automatic only).
+    void FallBackToNative() {
+        if (gPageMode != PageMode::Automatic || documentComplete || !browser) return;
+        ::KillTimer(self->hwnd_, kPageLoadTimer);
+        browser->Close();
+        browser.reset();
+        ReleaseOle();
         self->StartNativePage();
     }
 
+    void ReleaseOle() {
+        if (oleInitialized) ::OleUninitialize();
+        oleInitialized = false;
+    }
+    bool oleInitialized = false;
+
     HRESULT OnElementEvent(const wchar_t* elementId, DhtmlEvent event) override {
+        if (event == DhtmlEvent::MouseDown && browser) {
+            // A mouse-down handler may capture the mouse for the dialog (to drag it); then the page
+            // never sees the release and a button's click would be lost. Remember what was pressed.
+            POINT cursor;
+            ::GetCursorPos(&cursor);
+            ::ScreenToClient(self->hwnd_, &cursor);
+            pressedId = browser->ElementIdAt(cursor);
+        } else if (event == DhtmlEvent::Click) {
+            pressedId.clear();
+        }
         return self->FireEvent(elementId, event) ? S_OK : S_FALSE;
     }
+
+    // Browser page: a release that reached the dialog (it held the capture) over the element that was
+    // pressed is that element's click.
+    void ReleaseReachedDialog(LPARAM lParam) {
+        if (!browser || pressedId.empty()) return;
+        std::wstring pressed;
+        pressed.swap(pressedId);
+        POINT point{GET_X_LPARAM(lParam), GET_Y_LPARAM(lParam)};
+        if (browser->ElementIdAt(point) == pressed) self->FireEvent(pressed.c_str(), DhtmlEvent::Click);
+    }
+
+    std::wstring pressedId;  // browser page: element under the last mouse-down with a handler
 };
 
 CDHtmlDialog::CDHtmlDialog(UINT templateId, UINT htmlId, HWND parent)
@@ -100,6 +153,8 @@ INT_PTR CDHtmlDialog::DoModal() {
     impl_->ended = false;
     impl_->result = 0;
     impl_->documentComplete = false;
+    impl_->pressedElement = -1;
+    impl_->pressedId.clear();
     HINSTANCE instance = ::GetModuleHandleW(nullptr);
     HWND owner = parent_;
     HWND created = ::CreateDialogParamW(instance, MAKEINTRESOURCEW(templateId_), owner, DialogProc,
@@ -148,9 +203,11 @@ INT_PTR CDHtmlDialog::DoModal() {
 void CDHtmlDialog::EndDialog(INT_PTR result) {
     impl_->ended = true;
     impl_->result = result;
-    // The loop ends once this message's handling returns, and the window is destroyed then (not
-    // hidden first: without a window manager, Wine waits 2 s for a hidden window to be withdrawn).
-    if (hwnd_) ::PostMessageW(hwnd_, WM_NULL, 0, 0);  // wakes the modal loop
+    // The loop ends once this message's handling returns, and the window is destroyed then.
+    if (hwnd_) {
+        ::ShowWindow(hwnd_, SW_HIDE);
+        ::PostMessageW(hwnd_, WM_NULL, 0, 0);  // wakes the modal loop
+    }
 }
 
 bool CDHtmlDialog::SetElementWidth(const wchar_t* elementId, long width) {
@@ -193,9 +250,17 @@ BOOL CDHtmlDialog::OnInitDialog() {
 }
 
 bool CDHtmlDialog::StartBrowserPage() {
+    // An application that did not enable the control container hosts no controls.
+    CWinApp* app = CWinApp::Current();
+    if (app && !app->ControlContainerEnabled()) return false;
     if (gPageMode == PageMode::Automatic && !BrowserHost::HtmlEngineAvailable()) return false;
+    // In-place activation, drag and drop and the clipboard of the control need OLE, not just COM.
+    if (!impl_->oleInitialized && SUCCEEDED(::OleInitialize(nullptr))) impl_->oleInitialized = true;
     auto browser = BrowserHost::Create(hwnd_, hostFlags, impl_);
-    if (!browser) return false;
+    if (!browser) {
+        impl_->ReleaseOle();
+        return false;
+    }
     RECT client;
     ::GetClientRect(hwnd_, &client);
     browser->Resize(client);
@@ -203,9 +268,11 @@ bool CDHtmlDialog::StartBrowserPage() {
     if (!impl_->browser->Navigate(impl_->url.c_str())) {
         impl_->browser->Close();
         impl_->browser.reset();
+        impl_->ReleaseOle();
         return false;
     }
     activeMode_ = PageMode::Browser;
+    if (gPageMode == PageMode::Automatic) ::SetTimer(hwnd_, kPageLoadTimer, kPageLoadTimeoutMs, nullptr);
     return true;
 }
 
@@ -304,6 +371,7 @@ bool CDHtmlDialog::BaseMessage(UINT message, WPARAM wParam, LPARAM lParam, LRESU
             impl_->browser->Close();
             impl_->browser.reset();
         }
+        impl_->ReleaseOle();
         return false;
     default:
         (void)lParam;
@@ -382,7 +450,19 @@ INT_PTR CALLBACK CDHtmlDialog::DialogProc(HWND hwnd, UINT message, WPARAM wParam
         }
         return TRUE;
     }
+    if (message == PageFailedMessage() && message != 0) {
+        self->impl_->FallBackToNative();
+        return TRUE;
+    }
+    if (message == WM_TIMER && wParam == kPageLoadTimer) {
+        self->impl_->FallBackToNative();
+        return TRUE;
+    }
     if (self->RouteNativeMouse(message, lParam)) return TRUE;
+    if (message == WM_LBUTTONUP) {
+        self->impl_->ReleaseReachedDialog(lParam);
+        if (!self->hwnd_) return TRUE;
+    }
 
     LRESULT result = 0;
     bool handled = self->OnMessage(message, wParam, lParam, result);

@@ -34,14 +34,14 @@ public:
     void EndDialog(INT_PTR result);
     HWND GetSafeHwnd() const { return hwnd_; }
 
-    // Sets an element's width in pixels (an image element: IHTMLImgElement::put_width). Returns false
-    // when the element is not available. Dialog thread only.
+    // Sets an image element's width in pixels (IHTMLImgElement::put_width; the native page redraws).
+    // Returns false when the element is not available or is no image. Dialog thread only.
     bool SetElementWidth(const wchar_t* elementId, long width);
     // Current width of an element, or -1 (for tests and screenshots).
     long GetElementWidth(const wchar_t* elementId) const;
     // Whether the page has an element of that id.
     bool HasElement(const wchar_t* elementId) const;
-    // Client-coordinate rectangle of an element (native page), for tests that click it.
+    // Client-coordinate rectangle of an element (browser: its bounding rectangle), for tests that click it.
     bool GetElementRect(const wchar_t* elementId, RECT* rect) const;
     PageMode ActivePageMode() const { return activeMode_; }
 
@@ -58,11 +58,14 @@ public:
 protected:
     // Base: creates the page host and loads the page. Derived classes call it first.
     virtual BOOL OnInitDialog();
-    // Return TRUE when the message was handled and must not be dispatched.
+    // Called by the modal loop for every message before it is dispatched; return TRUE when the message
+    // was handled and must not be dispatched. Base: keyboard messages of the dialog go to the page
+    // (browser) and then to IsDialogMessage, so Enter ends the dialog with IDOK and Escape with IDCANCEL.
     virtual BOOL PreTranslateMessage(MSG* msg);
     // The message map: return true and set result when handled; else the base handles it.
     virtual bool OnMessage(UINT message, WPARAM wParam, LPARAM lParam, LRESULT& result);
-    // Base handling of a message (what "default handling" means for a derived handler).
+    // Base handling of a message (what "default handling" means for a derived handler): the native page
+    // paints, WM_CLOSE and IDOK/IDCANCEL end the dialog, the rest goes to DefWindowProc.
     LRESULT DefaultHandling(UINT message, WPARAM wParam, LPARAM lParam);
     // Called once the page has loaded (browser: DocumentComplete; native: after the first layout).
     virtual void OnDocumentComplete(IDispatch* document, const wchar_t* url);

@@ -43,6 +43,17 @@ std::unique_ptr<Gdiplus::Bitmap> DecodePicture(HMODULE module, const wchar_t* na
     return copy;
 }
 
+// A memory DC, deleted at the end of the scope.
+struct MemoryDc {
+    explicit MemoryDc(HDC like) : dc(::CreateCompatibleDC(like)) {}
+    ~MemoryDc() {
+        if (dc) ::DeleteDC(dc);
+    }
+    MemoryDc(const MemoryDc&) = delete;
+    MemoryDc& operator=(const MemoryDc&) = delete;
+    HDC dc;
+};
+
 int CALLBACK FaceFound(const LOGFONTW*, const TEXTMETRICW*, DWORD, LPARAM found) {
     *reinterpret_cast<bool*>(found) = true;
     return 0;
@@ -74,13 +85,12 @@ NativePage::NativePage() : layout_(page_layout::BuildPageLayout()) {
     font.lfQuality = CLEARTYPE_QUALITY;
     std::wstring face = PageFontFace();
     wcsncpy(font.lfFaceName, face.c_str(), LF_FACESIZE - 1);
-    font_ = ::CreateFontIndirectW(&font);
+    font_.reset(::CreateFontIndirectW(&font));
 }
 
 NativePage::~NativePage() {
     pictures_.clear();  // before GDI+ goes
     if (gdiplusToken_) Gdiplus::GdiplusShutdown(gdiplusToken_);
-    if (font_) ::DeleteObject(font_);
 }
 
 bool NativePage::Load(HMODULE module, UINT htmlId) {
@@ -129,52 +139,77 @@ bool NativePage::SetElementWidth(const wchar_t* id, long width) {
     return true;
 }
 
+void NativePage::DrawPictures(HDC target, bool images) const {
+    Gdiplus::Graphics g(target);
+    g.SetInterpolationMode(Gdiplus::InterpolationModeHighQualityBicubic);
+    g.SetPixelOffsetMode(Gdiplus::PixelOffsetModeHalf);
+    // Sample inside the picture at its edges, so a stretched bar keeps solid ends.
+    Gdiplus::ImageAttributes clampEdges;
+    clampEdges.SetWrapMode(Gdiplus::WrapModeTileFlipXY);
+    for (size_t i = 0; i < layout_.elements.size(); ++i) {
+        const auto& element = layout_.elements[i];
+        if (!element.picture || (element.kind == page_layout::ElementKind::Image) != images) continue;
+        auto found = pictures_.find(element.picture);
+        if (found == pictures_.end() || !found->second) continue;
+        Gdiplus::Bitmap* picture = found->second.get();
+        SIZE size{static_cast<LONG>(picture->GetWidth()), static_cast<LONG>(picture->GetHeight())};
+        RECT visible = page_layout::VisibleRect(layout_, static_cast<int>(i));
+        if (visible.right <= visible.left || visible.bottom <= visible.top) continue;
+        RECT place = page_layout::PlacePicture(element.rect, size, element.placement);
+        g.SetClip(Gdiplus::Rect(visible.left, visible.top, visible.right - visible.left, visible.bottom - visible.top));
+        Gdiplus::Rect dest(place.left, place.top, place.right - place.left, place.bottom - place.top);
+        g.DrawImage(picture, dest, 0, 0, size.cx, size.cy, Gdiplus::UnitPixel, &clampEdges);
+    }
+}
+
+void NativePage::DrawPageText(HDC target) const {
+    int text = page_layout::FindElement(layout_, L"title_text_area");
+    if (text < 0 || text_.empty()) return;
+    const auto& element = layout_.elements[text];
+    RECT box = element.rect;
+    box.top += element.paddingTop;
+    HGDIOBJ oldFont = ::SelectObject(target, font_ ? font_.get() : ::GetStockObject(DEFAULT_GUI_FONT));
+    ::SetBkMode(target, TRANSPARENT);
+    ::SetTextColor(target, kTextColor);
+    ::DrawTextW(target, text_.c_str(), static_cast<int>(text_.size()), &box,
+                DT_CENTER | DT_TOP | DT_SINGLELINE | DT_NOPREFIX);
+    ::SelectObject(target, oldFont);
+}
+
 void NativePage::Paint(HDC dc, const RECT& client) const {
     int width = client.right - client.left, height = client.bottom - client.top;
     if (width <= 0 || height <= 0) return;
-    HDC memory = ::CreateCompatibleDC(dc);
-    if (!memory) return;
-    orlyn::UniqueGdiObject bitmap(::CreateCompatibleBitmap(dc, width, height));
-    HGDIOBJ oldBitmap = ::SelectObject(memory, bitmap.get());
-    {
-        Gdiplus::Graphics g(memory);
-        g.Clear(Gdiplus::Color(255, 0, 0, 0));  // the page's black body
-        g.SetInterpolationMode(Gdiplus::InterpolationModeHighQualityBicubic);
-        g.SetPixelOffsetMode(Gdiplus::PixelOffsetModeHalf);
-        // Sample inside the picture at its edges, so a stretched bar keeps solid ends.
-        Gdiplus::ImageAttributes clampEdges;
-        clampEdges.SetWrapMode(Gdiplus::WrapModeTileFlipXY);
-        for (size_t i = 0; i < layout_.elements.size(); ++i) {
-            const auto& element = layout_.elements[i];
-            if (!element.picture) continue;
-            auto found = pictures_.find(element.picture);
-            if (found == pictures_.end() || !found->second) continue;
-            Gdiplus::Bitmap* picture = found->second.get();
-            SIZE size{static_cast<LONG>(picture->GetWidth()), static_cast<LONG>(picture->GetHeight())};
-            RECT visible = page_layout::VisibleRect(layout_, static_cast<int>(i));
-            if (visible.right <= visible.left || visible.bottom <= visible.top) continue;
-            RECT place = page_layout::PlacePicture(element.rect, size, element.placement);
-            g.SetClip(Gdiplus::Rect(visible.left - client.left, visible.top - client.top,
-                                    visible.right - visible.left, visible.bottom - visible.top));
-            Gdiplus::Rect dest(place.left - client.left, place.top - client.top, place.right - place.left,
-                               place.bottom - place.top);
-            g.DrawImage(picture, dest, 0, 0, size.cx, size.cy, Gdiplus::UnitPixel, &clampEdges);
+    // What never changes (backgrounds and text) is drawn once; each frame copies it and draws the
+    // images on top (no image of the page lies under a background or the text).
+    if (!background_ || backgroundSize_.cx != width || backgroundSize_.cy != height) {
+        BITMAPINFO info = {};
+        info.bmiHeader.biSize = sizeof(info.bmiHeader);
+        info.bmiHeader.biWidth = width;
+        info.bmiHeader.biHeight = -height;
+        info.bmiHeader.biPlanes = 1;
+        info.bmiHeader.biBitCount = 32;
+        void* bits = nullptr;
+        background_.reset(::CreateDIBSection(nullptr, &info, DIB_RGB_COLORS, &bits, nullptr, 0));
+        if (!background_) return;
+        backgroundSize_ = SIZE{width, height};
+        MemoryDc cache(dc);
+        HGDIOBJ old = ::SelectObject(cache.dc, background_.get());
+        {
+            Gdiplus::Graphics g(cache.dc);
+            g.Clear(Gdiplus::Color(255, 0, 0, 0));  // the page's black body, opaque
         }
+        DrawPictures(cache.dc, false);
+        DrawPageText(cache.dc);
+        ::SelectObject(cache.dc, old);
     }
-    int text = page_layout::FindElement(layout_, L"title_text_area");
-    if (text >= 0 && !text_.empty()) {
-        const auto& element = layout_.elements[text];
-        RECT box = element.rect;
-        ::OffsetRect(&box, -client.left, -client.top);
-        box.top += element.paddingTop;
-        HGDIOBJ oldFont = ::SelectObject(memory, font_ ? font_ : ::GetStockObject(DEFAULT_GUI_FONT));
-        ::SetBkMode(memory, TRANSPARENT);
-        ::SetTextColor(memory, kTextColor);
-        ::DrawTextW(memory, text_.c_str(), static_cast<int>(text_.size()), &box,
-                    DT_CENTER | DT_TOP | DT_SINGLELINE | DT_NOPREFIX);
-        ::SelectObject(memory, oldFont);
-    }
-    ::BitBlt(dc, client.left, client.top, width, height, memory, 0, 0, SRCCOPY);
-    ::SelectObject(memory, oldBitmap);
-    ::DeleteDC(memory);
+    MemoryDc cache(dc), frame(dc);
+    orlyn::UniqueGdiObject bitmap(::CreateCompatibleBitmap(dc, width, height));
+    if (!cache.dc || !frame.dc || !bitmap) return;
+    HGDIOBJ oldCache = ::SelectObject(cache.dc, background_.get());
+    HGDIOBJ oldFrame = ::SelectObject(frame.dc, bitmap.get());
+    ::BitBlt(frame.dc, 0, 0, width, height, cache.dc, 0, 0, SRCCOPY);
+    DrawPictures(frame.dc, true);
+    ::BitBlt(dc, client.left, client.top, width, height, frame.dc, 0, 0, SRCCOPY);
+    ::SelectObject(frame.dc, oldFrame);
+    ::SelectObject(cache.dc, oldCache);
 }

@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "common/unique_handle.h"
 #include "framework/page_layout.h"
 
 namespace Gdiplus {
@@ -42,12 +43,18 @@ public:
     SIZE PictureSize(const wchar_t* name) const;
 
 private:
+    // Draws the pictures of the boxes (backgrounds) or of the images, in page order, in client pixels.
+    void DrawPictures(HDC target, bool images) const;
+    void DrawPageText(HDC target) const;
+
     ULONG_PTR gdiplusToken_ = 0;
     page_layout::PageLayout layout_;
     std::vector<std::wstring> pageIds_;
     std::wstring text_;
     std::map<std::wstring, std::unique_ptr<Gdiplus::Bitmap>> pictures_;
-    HFONT font_ = nullptr;
+    orlyn::UniqueGdiObject font_;
+    mutable orlyn::UniqueGdiObject background_;  // the backgrounds and the text, drawn once
+    mutable SIZE backgroundSize_ = {0, 0};
 };
 
 // The face the page's text is drawn in: "NanumGothic" when installed (it has the Korean glyphs), else

@@ -289,3 +289,55 @@ TEST_F(DHtmlDialogTest, MainWindowOfTheApplicationIsTheRunningDialog) {
     EXPECT_EQ(during, dialog.window.load());
     EXPECT_EQ(app.mainWindow, nullptr);
 }
+
+TEST_F(DHtmlDialogTest, BrowserModeRunsTheDialogEvenWhereNoPageLoads) {
+    CDHtmlDialog::SetPageMode(PageMode::Browser);
+    TestDialog dialog;
+    HWND child = nullptr;
+    dialog.onInit = [&](TestDialog& d) {
+        child = ::GetWindow(d.GetSafeHwnd(), GW_CHILD);
+        d.Finish(3);
+    };
+    EXPECT_EQ(dialog.DoModal(), 3);
+    if (dialog.ActivePageMode() == PageMode::Browser) {
+        EXPECT_NE(child, nullptr) << "the browser control's window";
+    }
+}
+
+TEST_F(DHtmlDialogTest, BrowserIsHostedOnlyWhenTheApplicationEnabledTheControlContainer) {
+    CDHtmlDialog::SetPageMode(PageMode::Browser);
+    for (bool enabled : {false, true}) {
+        SCOPED_TRACE(enabled ? "enabled" : "not enabled");
+        CWinApp app;
+        if (enabled) app.EnableControlContainer();
+        TestDialog dialog;
+        HWND child = reinterpret_cast<HWND>(1);
+        dialog.onInit = [&](TestDialog& d) {
+            child = ::GetWindow(d.GetSafeHwnd(), GW_CHILD);
+            d.Finish(3);
+        };
+        EXPECT_EQ(dialog.DoModal(), 3);
+        if (!enabled) {
+            EXPECT_EQ(child, nullptr);
+        } else if (testing_support::RunningUnderWine()) {
+            EXPECT_NE(child, nullptr) << "Wine creates the control (it only cannot load pages)";
+        }
+    }
+}
+
+TEST_F(DHtmlDialogTest, MissingTemplateMakesNoWindowAndReturnsMinusOne) {
+    class NoTemplateDialog : public CDHtmlDialog {
+    public:
+        NoTemplateDialog() : CDHtmlDialog(4242, IDR_HTML_ORLYNREPAIR, nullptr) {}
+        bool initialised = false;
+
+    protected:
+        BOOL OnInitDialog() override {
+            initialised = true;
+            return CDHtmlDialog::OnInitDialog();
+        }
+    } dialog;
+    EXPECT_EQ(dialog.DoModal(), -1);
+    EXPECT_FALSE(dialog.initialised);
+    EXPECT_EQ(dialog.GetSafeHwnd(), nullptr);
+}
