@@ -468,3 +468,37 @@ TEST(RepairDialog, ExitButtonInTheFinalStateOpensTheHomePageFirst) {
     EXPECT_EQ(calls.OpenedPages(), (std::vector<std::wstring>{ORLYN_HOME_PAGE}));
     EXPECT_EQ(dialog.LastLogDisposition(), LogDisposition::Moved);
 }
+
+TEST(RepairDialog, FinalStateWarnsAboutRedirectedDomainsThenReportsSuccessOnTop) {
+    RepairRunScope scope;
+    testing_support::TempDir windows(L"win");
+    std::wstring etc = windows / L"system32\\drivers\\etc";
+    ASSERT_TRUE(testing_support::CreateFolders(etc));
+    std::wstring redirected = std::wstring(L"10.1.2.3 www.") + ORLYN_WEB_DOMAIN_1;
+    ASSERT_TRUE(testing_support::WriteFileText(etc + L"\\hosts", L"127.0.0.1 localhost\r\n" + redirected + L"\r\n"));
+    RecordedSystemCalls calls;
+    ScriptedRepairDlg dialog;
+    dialog.windowsFolderOverride = windows.path();
+    std::vector<seams::MessageBoxCall> shown;
+    bool topmostAtSuccess = false;
+    seams::SetMessageBoxHandler([&](const seams::MessageBoxCall& call) {
+        shown.push_back(call);
+        if (call.text == repair_text::kRepairSucceeded)
+            topmostAtSuccess = (::GetWindowLongW(dialog.Window(), GWL_EXSTYLE) & WS_EX_TOPMOST) != 0;
+        return call.text == repair_text::kRepairSucceeded ? IDNO : IDOK;
+    });
+    RunDialog(dialog);
+    seams::SetMessageBoxHandler(nullptr);
+
+    ASSERT_EQ(shown.size(), 2u);
+    EXPECT_EQ(shown[0].text, orlyn::FormatString(repair_text::kHostsWarning, (redirected + L"\r\n").c_str()));
+    EXPECT_EQ(shown[0].flags, static_cast<UINT>(MB_OK | MB_ICONWARNING));
+    EXPECT_EQ(shown[0].caption, repair_text::kProgramTitle);
+    EXPECT_EQ(shown[1].text, repair_text::kRepairSucceeded);
+    EXPECT_TRUE(topmostAtSuccess);
+    EXPECT_TRUE(calls.OpenedPages().empty());
+    ASSERT_EQ(dialog.LastLogDisposition(), LogDisposition::Moved);
+    auto messages = LogMessages(app_tests::ArchivedLogPath());
+    EXPECT_TRUE(Contains(messages, L"Error\thosts 파일에 수정사항이 있습니다."));
+    EXPECT_TRUE(Contains(messages, redirected));
+}

@@ -14,6 +14,7 @@ ScriptedRepairDlg::~ScriptedRepairDlg() {
 
 BOOL ScriptedRepairDlg::OnInitDialog() {
     BOOL result = COrlynRepairDlg::OnInitDialog();
+    if (!windowsFolderOverride.empty()) wcscpy_s(windowsFolder, windowsFolderOverride.c_str());
     ::SetTimer(GetSafeHwnd(), kWatchdogTimer, kWatchdogMs, nullptr);
     return result;
 }

@@ -34,6 +34,8 @@ public:
     std::wstring extractionError = L"temp folder";
     std::wstring payloadError = L"manifest line 3";
     const wchar_t* commandLine = L"OrlynRepair.exe";
+    // When set, replaces the Windows folder that initialisation found (the hosts file is read there).
+    std::wstring windowsFolderOverride;
 
     std::vector<int> PhasesRun() const;
     int RunsOf(int state) const;
