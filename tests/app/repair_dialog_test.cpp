@@ -359,7 +359,7 @@ TEST(RepairDialog, PlacesTitlesDragsAndMinimisesTheWindow) {
     wchar_t title[128] = {};
     LRESULT dragIcon = 0;
     POINT afterDrag{}, afterNegativeDrag{}, afterRelease{};
-    bool capturedOnPress = false, capturedAfterRelease = true, iconic = false;
+    bool capturedOnPress = false, capturedAfterRelease = true, iconic = false, capturedAfterRightButton = true;
     POINT start{};
     dialog.phase = [&](ScriptedRepairDlg& d, int state, int) {
         if (state != COrlynRepairDlg::kStateCheck) return true;
@@ -400,9 +400,16 @@ TEST(RepairDialog, PlacesTitlesDragsAndMinimisesTheWindow) {
                 ASSERT_TRUE(d.GetElementRect(L"button_minimize", &minimize));
                 Click(hwnd, minimize);
                 iconic = ::IsIconic(hwnd) != FALSE;
+                // Minimised, the dialog paints its icon itself. (RedrawWindow brought no WM_PAINT to the
+                // minimised window under Wine without a window manager, so the message is sent here.)
+                ::SendMessageW(hwnd, WM_PAINT, 0, 0);
                 ::ShowWindow(hwnd, SW_RESTORE);
+                // A drag that the right button ends: its release is taken before it reaches the page.
+                ::SendMessageW(hwnd, WM_LBUTTONDOWN, MK_LBUTTON, MAKELPARAM(press.x, press.y));
             },
             true);
+        ::PostMessageW(d.Window(), WM_RBUTTONUP, 0, 0);
+        d.RunOnDialogThread([&] { capturedAfterRightButton = ::GetCapture() == d.Window(); }, false);
         return true;
     };
     RunDialog(dialog);
@@ -424,6 +431,9 @@ TEST(RepairDialog, PlacesTitlesDragsAndMinimisesTheWindow) {
     EXPECT_EQ(afterRelease.x, afterNegativeDrag.x);
     EXPECT_EQ(afterRelease.y, afterNegativeDrag.y);
     EXPECT_TRUE(iconic);
+    EXPECT_GE(dialog.iconErasesSeen, 1);
+    EXPECT_FALSE(capturedAfterRightButton);
+    EXPECT_EQ(dialog.rightButtonUpsSeen, 0);
 }
 
 TEST(RepairDialog, ExitButtonDuringAPhaseClosesWithoutTheHomePage) {

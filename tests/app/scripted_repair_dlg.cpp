@@ -82,6 +82,8 @@ bool ScriptedRepairDlg::OnMessage(UINT message, WPARAM wParam, LPARAM lParam, LR
         return true;
     }
     if (message == WM_CLOSE) ::SetEvent(closeSeen);
+    if (message == WM_RBUTTONUP) ++rightButtonUpsSeen;
+    if (message == WM_ICONERASEBKGND) ++iconErasesSeen;
     if (message == WM_TIMER && wParam == kWatchdogTimer) {
         ::KillTimer(GetSafeHwnd(), kWatchdogTimer);
         timedOut_ = true;

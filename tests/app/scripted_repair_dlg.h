@@ -46,6 +46,10 @@ public:
     // Timer ids seen by OnTimer, in order (dialog thread only writes).
     std::vector<UINT_PTR> TimersSeen() const;
 
+    // How often these reached the message map (dialog thread).
+    int rightButtonUpsSeen = 0;
+    int iconErasesSeen = 0;
+
     // Signalled when WM_CLOSE first reaches the dialog.
     HANDLE closeSeen = ::CreateEventW(nullptr, TRUE, FALSE, nullptr);
     HANDLE timer100Handled = ::CreateEventW(nullptr, TRUE, FALSE, nullptr);
