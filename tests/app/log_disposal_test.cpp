@@ -14,6 +14,7 @@ TEST(LogDisposal, DeletesMovesOrLeavesTheLogByHowTheRunEnded) {
         bool archiveFolder;
         bool earlierArchive;
         LogDisposition disposition;
+        bool noDataFolder = false;  // the all-users data folder could not be obtained
     } cases[] = {
         {"initialisation error", 0, 0, true, false, LogDisposition::Deleted},
         {"success", 1, 6, true, false, LogDisposition::Moved},
@@ -22,6 +23,7 @@ TEST(LogDisposal, DeletesMovesOrLeavesTheLogByHowTheRunEnded) {
         {"failure state", 1, 7, true, false, LogDisposition::Left},
         {"restart state", 1, 4, true, false, LogDisposition::Left},
         {"closed during a phase", 1, 2, true, false, LogDisposition::Left},
+        {"success, data folder unknown", 1, 6, true, false, LogDisposition::Left, true},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
@@ -38,7 +40,7 @@ TEST(LogDisposal, DeletesMovesOrLeavesTheLogByHowTheRunEnded) {
         std::wstring log = desktop / L"OrlynRepair.log";
         ASSERT_TRUE(context.OpenLog(log.c_str()));
         context.WriteLog(L"entry\n");
-        wcscpy_s(context.allUsersAppDataFolder, data.path().c_str());
+        wcscpy_s(context.allUsersAppDataFolder, c.noDataFolder ? L"" : data.path().c_str());
         context.sequenceStarted = c.started;
         context.sequenceState = c.state;
 
