@@ -1,0 +1,25 @@
+#include "app/log_disposal.h"
+
+#include <string>
+
+#include "app/repair_context.h"
+#include "app/repair_texts.h"
+
+LogDisposition DisposeRepairLog(CRepairContext& context) {
+    if (!context.logStream) return LogDisposition::NotOpen;
+    context.CloseLog();
+
+    LogDisposition disposition = LogDisposition::Left;
+    if (context.sequenceStarted == 0) {
+        ::DeleteFileW(context.logPath);
+        disposition = LogDisposition::Deleted;
+    } else if (context.sequenceState == 6 && context.allUsersAppDataFolder[0] != L'\0') {
+        // An empty folder would make the target a path on the current drive's root; keep the log then.
+        std::wstring target = context.allUsersAppDataFolder;
+        target += repair_text::kLogArchiveSubpath;
+        if (::MoveFileExW(context.logPath, target.c_str(), MOVEFILE_COPY_ALLOWED))
+            disposition = LogDisposition::Moved;
+    }
+    context.logPath[0] = L'\0';
+    return disposition;
+}

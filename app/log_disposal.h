@@ -1,0 +1,17 @@
+// What becomes of the repair log when the dialog closes.
+#pragma once
+
+#include <windows.h>
+
+class CRepairContext;
+
+enum class LogDisposition {
+    NotOpen,  // the log was never opened (or already disposed of): nothing done
+    Deleted,  // the sequence never started (initialisation error)
+    Moved,    // success: moved into <all-users app data>\Orlyn\Common
+    Left,     // failure, restart, closed during a phase, or the move failed: stays on the desktop
+};
+
+// Closes the log stream (both writers then write nothing) and deletes, moves or leaves the file by how
+// the run ended; clears the log path. The move neither replaces an existing log nor creates folders.
+LogDisposition DisposeRepairLog(CRepairContext& context);

@@ -1,0 +1,286 @@
+#include "app/orlyn_repair_dlg.h"
+
+#include <shlobj.h>
+
+#include "app/progress_math.h"
+#include "app/repair_texts.h"
+#include "app/resume_entry.h"
+#include "build_settings.h"
+#include "common/registry.h"
+#include "common/string_format.h"
+#include "framework/seams.h"
+#include "resources/resource.h"
+
+#ifndef DOCHOSTUIFLAG_THEME
+#define DOCHOSTUIFLAG_THEME 0x40000
+#endif
+
+namespace {
+
+// A special folder (created if missing); empty when it cannot be obtained.
+bool GetSpecialFolder(int csidl, wchar_t (&path)[MAX_PATH]) {
+    path[0] = L'\0';
+    if (FAILED(::SHGetFolderPathW(nullptr, csidl | CSIDL_FLAG_CREATE, nullptr, SHGFP_TYPE_CURRENT, path))) {
+        path[0] = L'\0';
+        return false;
+    }
+    return path[0] != L'\0';
+}
+
+// HKLM "ProgramFilesDir", accepted only as a REG_SZ of at most 260 bytes.
+bool ReadProgramFilesDir(wchar_t (&path)[MAX_PATH]) {
+    orlyn::UniqueHkey key;
+    std::wstring value;
+    if (orlyn::OpenRegKey(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion", KEY_QUERY_VALUE,
+                          orlyn::RegView::Default, key) != ERROR_SUCCESS)
+        return false;
+    if (orlyn::ReadRegString(key.get(), L"ProgramFilesDir", 260, value) != ERROR_SUCCESS || value.empty()) return false;
+    return orlyn::CopyFixed(path, MAX_PATH, value.c_str());
+}
+
+void AppendBackslash(wchar_t (&path)[MAX_PATH]) {
+    size_t length = wcslen(path);
+    if (length == 0 || path[length - 1] == L'\\' || length + 1 >= MAX_PATH) return;
+    path[length] = L'\\';
+    path[length + 1] = L'\0';
+}
+
+}  // namespace
+
+COrlynRepairDlg::COrlynRepairDlg() : CDHtmlDialog(IDD_ORLYNREPAIR_DIALOG, IDR_HTML_ORLYNREPAIR, nullptr) {
+    hostFlags |= DOCHOSTUIFLAG_THEME;
+    applicationIcon = static_cast<HICON>(::LoadImageW(::GetModuleHandleW(nullptr), MAKEINTRESOURCEW(IDR_MAINFRAME),
+                                                      IMAGE_ICON, 0, 0, LR_DEFAULTSIZE | LR_SHARED));
+}
+
+COrlynRepairDlg::~COrlynRepairDlg() {
+    // Close waits for the worker; this only covers a dialog that never ran its close.
+    if (worker_) ::WaitForSingleObject(worker_.get(), INFINITE);
+}
+
+BOOL COrlynRepairDlg::OnInitDialog() {
+    CDHtmlDialog::OnInitDialog();
+    HWND hwnd = GetSafeHwnd();
+    dialogWindow_ = hwnd;
+    dialogThread_ = ::GetCurrentThreadId();
+
+    ::SendMessageW(hwnd, WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(applicationIcon));
+    ::SendMessageW(hwnd, WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(applicationIcon));
+    ::SetWindowTextW(hwnd, repair_text::kProgramTitle);
+
+    RECT workArea = {0, 0, ::GetSystemMetrics(SM_CXSCREEN), ::GetSystemMetrics(SM_CYSCREEN)};
+    ::SystemParametersInfoW(SPI_GETWORKAREA, 0, &workArea, 0);
+    POINT origin = progress_math::CenteredOrigin(workArea);
+    ::SetWindowPos(hwnd, nullptr, origin.x, origin.y, progress_math::kDialogWidth, progress_math::kDialogHeight,
+                   SWP_NOZORDER);
+
+    OpenRepairLog();
+    logHandle.SetOwnerWindow(hwnd);
+    if (IsLogOpen()) {
+        GatherSystemInfo();
+        WriteSystemInfo();
+    }
+
+    if (!InitBuildRemovalList()) return FailInitialisation(repair_text::kInitError1);
+    std::wstring extracted;
+    if (!InitExtractManifest(extracted))
+        return FailInitialisation(orlyn::FormatString(repair_text::kInitError2, extracted.c_str()).c_str());
+    if (!InitLoadPayloadList(extracted.c_str()))
+        return FailInitialisation(orlyn::FormatString(repair_text::kInitError3, payloadList.message).c_str());
+    if (!InitCheckResources()) return FailInitialisation(repair_text::kInitError4);
+
+    ResolveFolders();
+    RunState(kStateReset);
+    StartSequenceTimers();
+    return TRUE;
+}
+
+void COrlynRepairDlg::OpenRepairLog() {
+    wchar_t folder[MAX_PATH];
+    wchar_t path[MAX_PATH] = {};
+    bool havePath = GetSpecialFolder(CSIDL_COMMON_DESKTOPDIRECTORY, folder) &&
+                    orlyn::Format(path, MAX_PATH, L"%s\\%s", folder, repair_text::kLogFileName);
+    if (!havePath) orlyn::CopyFixed(path, MAX_PATH, repair_text::kLogFallbackPath);
+    OpenLog(path);  // a log that cannot be created is no error: nothing is written then
+}
+
+void COrlynRepairDlg::ResolveFolders() {
+    if (!GetSpecialFolder(CSIDL_PROGRAM_FILES, programFilesFolder) &&
+        !ReadProgramFilesDir(programFilesFolder))
+        orlyn::CopyFixed(programFilesFolder, MAX_PATH, L"C:\\Program Files");
+    UINT length = ::GetWindowsDirectoryW(windowsFolder, MAX_PATH);
+    if (length == 0 || length >= MAX_PATH) orlyn::CopyFixed(windowsFolder, MAX_PATH, L"C:\\Windows");
+
+    GetSpecialFolder(CSIDL_COMMON_DESKTOPDIRECTORY, allUsersDesktopFolder);
+    AppendBackslash(allUsersDesktopFolder);
+    GetSpecialFolder(CSIDL_DESKTOPDIRECTORY, desktopFolder);
+    AppendBackslash(desktopFolder);
+    GetSpecialFolder(CSIDL_COMMON_PROGRAMS, allUsersProgramsFolder);
+    AppendBackslash(allUsersProgramsFolder);
+    GetSpecialFolder(CSIDL_COMMON_APPDATA, allUsersAppDataFolder);
+}
+
+BOOL COrlynRepairDlg::FailInitialisation(const wchar_t* text) {
+    ShowMessageBox(dialogWindow_, text, repair_text::kProgramTitle, MB_OK | MB_ICONERROR);
+    ::PostMessageW(dialogWindow_, WM_CLOSE, 0, 0);
+    return FALSE;
+}
+
+bool COrlynRepairDlg::InitBuildRemovalList() { return BuildRemovalList(); }
+bool COrlynRepairDlg::InitExtractManifest(std::wstring& text) { return ExtractPayloadManifest(*this, text); }
+bool COrlynRepairDlg::InitLoadPayloadList(const wchar_t* manifestPath) { return payloadList.Load(manifestPath); }
+bool COrlynRepairDlg::InitCheckResources() { return CheckPayloadResources(*this); }
+const wchar_t* COrlynRepairDlg::ProcessCommandLine() const { return ::GetCommandLineW(); }
+
+void COrlynRepairDlg::OnDocumentComplete(IDispatch* document, const wchar_t* url) {
+    CDHtmlDialog::OnDocumentComplete(document, url);
+    // After a restart the RunOnce entry starts us with --start; the chain that OnInitDialog started
+    // already runs then, and timer 100's start finds it running and does nothing.
+    if (resume_entry::HasStartArgument(ProcessCommandLine()) && !closing_)
+        ::SetTimer(dialogWindow_, kTimerResumeStart, 100, nullptr);
+}
+
+void COrlynRepairDlg::OnClose() {
+    if (closing_) return;  // a second close while the first waits for the worker
+    closing_ = true;
+    for (UINT id = kTimerResumeStart; id <= kTimerRedraw; ++id) ::KillTimer(dialogWindow_, id);
+    // The worker uses the log and this object: both stay until it has ended.
+    WaitForWorker();
+
+    lastLogDisposition_ = DisposeRepairLog(*this);
+    if (sequenceStarted && sequenceState == kStateFinal) resume_entry::RemoveResumeEntry();
+    if (manifestTempPath[0] != L'\0') {
+        ::DeleteFileW(manifestTempPath);
+        manifestTempPath[0] = L'\0';
+    }
+    DefaultHandling(WM_CLOSE, 0, 0);
+}
+
+void COrlynRepairDlg::WaitForWorker() {
+    if (!worker_) return;
+    bool quit = false;
+    WPARAM quitCode = 0;
+    HANDLE handle = worker_.get();
+    for (;;) {
+        DWORD wait = ::MsgWaitForMultipleObjects(1, &handle, FALSE, INFINITE, QS_ALLINPUT);
+        if (wait != WAIT_OBJECT_0 + 1) break;  // the worker ended (or the wait failed)
+        MSG msg;
+        while (::PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
+            if (msg.message == WM_QUIT) {
+                quit = true;
+                quitCode = msg.wParam;
+                continue;
+            }
+            if (!PreTranslateMessage(&msg)) {
+                ::TranslateMessage(&msg);
+                ::DispatchMessageW(&msg);
+            }
+        }
+    }
+    worker_.reset();
+    if (quit) ::PostQuitMessage(static_cast<int>(quitCode));
+}
+
+BOOL COrlynRepairDlg::PreTranslateMessage(MSG* msg) {
+    if (msg->message == WM_RBUTTONUP) {
+        if (::GetCapture() == dialogWindow_ && dialogWindow_) ::ReleaseCapture();
+        return TRUE;
+    }
+    if (msg->message == WM_KEYDOWN) return TRUE;  // Enter and Escape never end the dialog
+    return CDHtmlDialog::PreTranslateMessage(msg);
+}
+
+bool COrlynRepairDlg::OnMessage(UINT message, WPARAM wParam, LPARAM lParam, LRESULT& result) {
+    switch (message) {
+    case WM_PAINT:
+        if (!::IsIconic(dialogWindow_)) return false;
+        PaintMinimised();
+        result = 0;
+        return true;
+    case WM_QUERYDRAGICON:
+        result = reinterpret_cast<LRESULT>(applicationIcon);
+        return true;
+    case WM_LBUTTONUP:
+        if (::GetCapture() == dialogWindow_) ::ReleaseCapture();
+        result = DefaultHandling(message, wParam, lParam);
+        return true;
+    case WM_MOUSEMOVE:
+        DragStep(lParam);
+        result = DefaultHandling(message, wParam, lParam);
+        return true;
+    case WM_CLOSE:
+        OnClose();
+        result = 0;
+        return true;
+    case WM_TIMER:
+        OnTimer(wParam);
+        result = DefaultHandling(message, wParam, lParam);
+        return true;
+    case kArmTimerMessage:
+        if (!closing_) ::SetTimer(dialogWindow_, wParam, static_cast<UINT>(lParam), nullptr);
+        result = 0;
+        return true;
+    case kCancelTimerMessage:
+        ::KillTimer(dialogWindow_, wParam);
+        result = 0;
+        return true;
+    default:
+        return false;
+    }
+}
+
+void COrlynRepairDlg::PaintMinimised() {
+    PAINTSTRUCT paint;
+    HDC dc = ::BeginPaint(dialogWindow_, &paint);
+    ::SendMessageW(dialogWindow_, WM_ICONERASEBKGND, reinterpret_cast<WPARAM>(dc), 0);
+    int iconWidth = ::GetSystemMetrics(SM_CXICON);
+    int iconHeight = ::GetSystemMetrics(SM_CYICON);
+    RECT client;
+    ::GetClientRect(dialogWindow_, &client);
+    int x = (client.right - client.left - iconWidth + 1) / 2;
+    int y = (client.bottom - client.top - iconHeight + 1) / 2;
+    ::DrawIcon(dc, x, y, applicationIcon);
+    ::EndPaint(dialogWindow_, &paint);
+}
+
+std::vector<CDHtmlDialog::EventEntry> COrlynRepairDlg::GetEventMap() const {
+    return {
+        {L"button_minimize", DhtmlEvent::Click, &COrlynRepairDlg::OnButtonMinimize},
+        {L"button_exit", DhtmlEvent::Click, &COrlynRepairDlg::OnButtonExit},
+        {L"global_section_logo", DhtmlEvent::MouseDown, &COrlynRepairDlg::OnBeginDrag},
+        {L"global_section_minimize", DhtmlEvent::MouseDown, &COrlynRepairDlg::OnBeginDrag},
+        {L"global_section_exit", DhtmlEvent::MouseDown, &COrlynRepairDlg::OnBeginDrag},
+    };
+}
+
+HRESULT COrlynRepairDlg::OnButtonMinimize(CDHtmlDialog* self, const wchar_t*) {
+    ::ShowWindow(static_cast<COrlynRepairDlg*>(self)->dialogWindow_, SW_MINIMIZE);
+    return S_OK;
+}
+
+HRESULT COrlynRepairDlg::OnButtonExit(CDHtmlDialog* self, const wchar_t*) {
+    auto* dialog = static_cast<COrlynRepairDlg*>(self);
+    if (dialog->sequenceState == kStateFinal) OpenWebPage(dialog->dialogWindow_, ORLYN_HOME_PAGE);
+    ::SendMessageW(dialog->dialogWindow_, WM_CLOSE, 0, 0);
+    return S_OK;
+}
+
+HRESULT COrlynRepairDlg::OnBeginDrag(CDHtmlDialog* self, const wchar_t*) {
+    auto* dialog = static_cast<COrlynRepairDlg*>(self);
+    HWND hwnd = dialog->dialogWindow_;
+    ::SetCapture(hwnd);
+    RECT window;
+    POINT cursor;
+    if (::GetWindowRect(hwnd, &window) && ::GetCursorPos(&cursor))
+        dialog->dragOffset = POINT{cursor.x - window.left, cursor.y - window.top};
+    return S_OK;
+}
+
+void COrlynRepairDlg::DragStep(LPARAM lParam) {
+    if (!dialogWindow_ || ::GetCapture() != dialogWindow_) return;
+    RECT window;
+    if (!::GetWindowRect(dialogWindow_, &window)) return;
+    POINT target = progress_math::DragTarget(progress_math::PointFromLParam(lParam), POINT{window.left, window.top},
+                                             dragOffset);
+    ::SetWindowPos(dialogWindow_, nullptr, target.x, target.y, 0, 0, SWP_NOSIZE | SWP_NOZORDER);
+}

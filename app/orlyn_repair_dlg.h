@@ -1,0 +1,129 @@
+// The repair dialog: a borderless HTML page with a progress bar, and the repair context that the
+// phases share. It runs the phase sequence: every state change and every timer handler runs on the
+// dialog's thread; each long phase runs on one worker thread that reports only by arming a timer.
+#pragma once
+
+#include <windows.h>
+
+#include <string>
+#include <vector>
+
+#include "app/log_disposal.h"
+#include "app/repair_context.h"
+#include "common/unique_handle.h"
+#include "framework/dhtml_dialog.h"
+
+class COrlynRepairDlg : public CDHtmlDialog, public CRepairContext {
+public:
+    // Timer ids of the sequence; the comment says who arms each.
+    enum : UINT {
+        kTimerResumeStart = 100,    // OnDocumentComplete, with --start
+        kTimerEnterCheck = 101,     // StartSequenceTimers
+        kTimerCheckDone = 102,      // check worker, success
+        kTimerEnterRemoval = 103,   // timer 102
+        kTimerRemovalDone = 104,    // removal worker, success
+        kTimerCacheDone = 105,      // cache worker, always
+        kTimerEnterRestart = 106,   // removal worker, restart accepted
+        kTimerEnterInstall = 107,   // timer 105
+        kTimerInstallDone = 108,    // install worker, success
+        kTimerEnterFinal = 109,     // timer 108
+        kTimerPhaseFailed = 110,    // any failed phase
+        kTimerSimulatedStep = 111,  // the cache clean-up while it runs (periodic)
+        kTimerRedraw = 112,         // StartSequenceTimers (periodic)
+    };
+    // Sequence states.
+    enum : int {
+        kStateReset = 0,
+        kStateCheck = 1,
+        kStateRemoval = 2,
+        kStateCache = 3,
+        kStateRestart = 4,
+        kStateInstall = 5,
+        kStateFinal = 6,
+        kStateFailure = 7,
+    };
+
+    COrlynRepairDlg();
+    ~COrlynRepairDlg() override;
+
+    // Dialog thread only. Stores the state (remembering the one before) and does what entering it means.
+    void RunState(int state);
+    // Starts a chain: timer 112 and then 101. Returns false, doing nothing, while a chain already runs
+    // (a state 1 to 5 is on its way) or the dialog is closing.
+    bool StartSequenceTimers();
+    // Sets the bar's width from a percentage (0 to 100). Dialog thread only.
+    void SetProgressPercent(DWORD percent);
+
+    // Final state's hosts-file check: logs and returns the matching lines, each followed by "\r\n".
+    std::wstring CheckHostsFile();
+
+    int PreviousState() const { return previousState_; }
+    bool IsChainRunning() const { return chainRunning_; }
+    bool IsClosing() const { return closing_; }
+    LogDisposition LastLogDisposition() const { return lastLogDisposition_; }
+    HWND Window() const { return dialogWindow_; }
+
+    // The worker threads' links to the dialog (CRepairContext).
+    HWND OwnerWindow() const override { return dialogWindow_; }
+    void ArmTimer(UINT id, UINT elapseMs) override;
+    void CancelTimer(UINT id) override;
+    void PostCloseRequest() override;
+
+    // Worker thread procedures; the argument is the repair context (this dialog).
+    static DWORD WINAPI CheckThreadProc(LPVOID context);
+    static DWORD WINAPI RemovalThreadProc(LPVOID context);
+    static DWORD WINAPI CacheThreadProc(LPVOID context);
+    static DWORD WINAPI RebootThreadProc(LPVOID context);
+    static DWORD WINAPI InstallThreadProc(LPVOID context);
+
+protected:
+    BOOL OnInitDialog() override;
+    BOOL PreTranslateMessage(MSG* msg) override;
+    bool OnMessage(UINT message, WPARAM wParam, LPARAM lParam, LRESULT& result) override;
+    void OnDocumentComplete(IDispatch* document, const wchar_t* url) override;
+    std::vector<EventEntry> GetEventMap() const override;
+
+    // The phase routine of a state (1 to 5), run on its worker thread: the check, removal, cache
+    // clean-up, restart (always true) and install. Tests script results here.
+    virtual bool RunPhase(int state);
+    // The initialisation steps that can fail; tests make them fail here.
+    virtual bool InitBuildRemovalList();
+    virtual bool InitExtractManifest(std::wstring& text);
+    virtual bool InitLoadPayloadList(const wchar_t* manifestPath);
+    virtual bool InitCheckResources();
+    // The process command line (--start).
+    virtual const wchar_t* ProcessCommandLine() const;
+
+    void OnTimer(UINT_PTR id);
+    void OnClose();
+
+private:
+    static COrlynRepairDlg* FromContext(LPVOID context);
+    static HRESULT OnButtonMinimize(CDHtmlDialog* self, const wchar_t* elementId);
+    static HRESULT OnButtonExit(CDHtmlDialog* self, const wchar_t* elementId);
+    static HRESULT OnBeginDrag(CDHtmlDialog* self, const wchar_t* elementId);
+
+    void OpenRepairLog();
+    void ResolveFolders();
+    BOOL FailInitialisation(const wchar_t* text);
+    void StartWorker(LPTHREAD_START_ROUTINE proc, UINT timerIfNotStarted);
+    // Waits for the running worker (if any) to end, dispatching this thread's messages meanwhile so
+    // that the worker's message boxes and posts are served.
+    void WaitForWorker();
+    void EnterFinalState();
+    void EnterFailureState();
+    void PaintMinimised();
+    void DragStep(LPARAM lParam);
+
+    HWND dialogWindow_ = nullptr;
+    DWORD dialogThread_ = 0;
+    orlyn::UniqueHandle worker_;
+    int previousState_ = 0;
+    bool chainRunning_ = false;
+    bool closing_ = false;
+    LogDisposition lastLogDisposition_ = LogDisposition::NotOpen;
+};
+
+// Private messages by which other threads ask the dialog thread to arm or kill a timer.
+constexpr UINT kArmTimerMessage = WM_APP + 0x310;     // wParam: id, lParam: period in ms
+constexpr UINT kCancelTimerMessage = WM_APP + 0x311;  // wParam: id

@@ -1,0 +1,217 @@
+// The phase sequencer: the timer table, the states and their worker threads, and the progress bar.
+#include "app/orlyn_repair_dlg.h"
+
+#include "app/progress_math.h"
+#include "app/repair_texts.h"
+#include "framework/seams.h"
+
+COrlynRepairDlg* COrlynRepairDlg::FromContext(LPVOID context) {
+    return static_cast<COrlynRepairDlg*>(static_cast<CRepairContext*>(context));
+}
+
+void COrlynRepairDlg::ArmTimer(UINT id, UINT elapseMs) {
+    if (!dialogWindow_) return;
+    if (::GetCurrentThreadId() == dialogThread_) {
+        if (!closing_) ::SetTimer(dialogWindow_, id, elapseMs, nullptr);
+        return;
+    }
+    // A window timer belongs to the thread that sets it: a worker asks the dialog thread to set it.
+    ::PostMessageW(dialogWindow_, kArmTimerMessage, id, static_cast<LPARAM>(elapseMs));
+}
+
+void COrlynRepairDlg::CancelTimer(UINT id) {
+    if (!dialogWindow_) return;
+    if (::GetCurrentThreadId() == dialogThread_) {
+        ::KillTimer(dialogWindow_, id);
+        return;
+    }
+    ::PostMessageW(dialogWindow_, kCancelTimerMessage, id, 0);
+}
+
+void COrlynRepairDlg::PostCloseRequest() {
+    if (dialogWindow_) ::PostMessageW(dialogWindow_, WM_CLOSE, 0, 0);
+}
+
+bool COrlynRepairDlg::StartSequenceTimers() {
+    if (chainRunning_ || closing_) return false;
+    chainRunning_ = true;
+    sequenceStarted = 1;
+    ::SetTimer(dialogWindow_, kTimerRedraw, 100, nullptr);
+    ::SetTimer(dialogWindow_, kTimerEnterCheck, 100, nullptr);
+    return true;
+}
+
+void COrlynRepairDlg::SetProgressPercent(DWORD percent) {
+    SetElementWidth(L"progress_bar_percent", progress_math::BarWidth(percent));
+}
+
+void COrlynRepairDlg::OnTimer(UINT_PTR id) {
+    HWND hwnd = dialogWindow_;
+    if (closing_) {
+        ::KillTimer(hwnd, id);  // a timer that was already due when the close began
+        return;
+    }
+    switch (id) {
+    case kTimerResumeStart:
+        ::KillTimer(hwnd, id);
+        StartSequenceTimers();
+        break;
+    case kTimerEnterCheck:
+        ::KillTimer(hwnd, id);
+        RunState(kStateCheck);
+        break;
+    case kTimerCheckDone:
+        ::KillTimer(hwnd, id);
+        CompletePhase();
+        ::SetTimer(hwnd, kTimerEnterRemoval, 200, nullptr);
+        break;
+    case kTimerEnterRemoval:
+        ::KillTimer(hwnd, id);
+        RunState(kStateRemoval);
+        break;
+    case kTimerRemovalDone:
+        ::KillTimer(hwnd, id);
+        RunState(kStateCache);
+        break;
+    case kTimerCacheDone:
+        ::KillTimer(hwnd, id);
+        CompletePhase();
+        ::SetTimer(hwnd, kTimerEnterInstall, 200, nullptr);
+        break;
+    case kTimerEnterRestart:
+        ::KillTimer(hwnd, id);
+        RunState(kStateRestart);
+        break;
+    case kTimerEnterInstall:
+        ::KillTimer(hwnd, id);
+        RunState(kStateInstall);
+        break;
+    case kTimerInstallDone:
+        ::KillTimer(hwnd, id);
+        CompletePhase();
+        ::SetTimer(hwnd, kTimerEnterFinal, 200, nullptr);
+        break;
+    case kTimerEnterFinal:
+        ::KillTimer(hwnd, id);
+        ::KillTimer(hwnd, kTimerRedraw);
+        RunState(kStateFinal);
+        break;
+    case kTimerPhaseFailed:
+        ::KillTimer(hwnd, id);
+        ::KillTimer(hwnd, kTimerRedraw);
+        RunState(kStateFailure);
+        break;
+    case kTimerSimulatedStep:
+        StepSimulatedProgress();  // tests and steps under the lock
+        break;
+    case kTimerRedraw: {
+        Progress p = ReadProgress();
+        SetProgressPercent(progress_math::ComputePercent(p.phaseCount, p.phasesDone, p.phaseItemCount,
+                                                         p.phaseItemsDone));
+        break;
+    }
+    default:
+        break;
+    }
+}
+
+void COrlynRepairDlg::RunState(int state) {
+    previousState_ = sequenceState;
+    sequenceState = state;
+    switch (state) {
+    case kStateReset:
+        ResetProgress();
+        break;
+    case kStateCheck:
+        StartWorker(&COrlynRepairDlg::CheckThreadProc, kTimerPhaseFailed);
+        break;
+    case kStateRemoval:
+        StartWorker(&COrlynRepairDlg::RemovalThreadProc, kTimerPhaseFailed);
+        break;
+    case kStateCache:
+        StartWorker(&COrlynRepairDlg::CacheThreadProc, kTimerCacheDone);
+        break;
+    case kStateRestart:
+        StartWorker(&COrlynRepairDlg::RebootThreadProc, 0);
+        break;
+    case kStateInstall:
+        StartWorker(&COrlynRepairDlg::InstallThreadProc, kTimerPhaseFailed);
+        break;
+    case kStateFinal:
+        chainRunning_ = false;
+        EnterFinalState();
+        break;
+    case kStateFailure:
+        chainRunning_ = false;
+        EnterFailureState();
+        break;
+    default:
+        break;
+    }
+}
+
+void COrlynRepairDlg::StartWorker(LPTHREAD_START_ROUTINE proc, UINT timerIfNotStarted) {
+    if (closing_) return;
+    // The previous worker armed its result timer as its last act; it may still be returning.
+    if (worker_) {
+        ::WaitForSingleObject(worker_.get(), INFINITE);
+        worker_.reset();
+    }
+    worker_.reset(::CreateThread(nullptr, 0, proc, static_cast<CRepairContext*>(this), 0, nullptr));
+    // A thread that cannot be made counts as the phase's failure (the cache clean-up's as done).
+    if (!worker_ && timerIfNotStarted) ::SetTimer(dialogWindow_, timerIfNotStarted, 100, nullptr);
+}
+
+bool COrlynRepairDlg::RunPhase(int state) {
+    switch (state) {
+    case kStateCheck:
+        return CheckOldModule();
+    case kStateRemoval:
+        return RemoveOldModule();
+    case kStateCache:
+        return ClearInternetCache();
+    case kStateRestart:
+        RebootAndResume();
+        return true;
+    case kStateInstall:
+        return InstallModule();
+    default:
+        return false;
+    }
+}
+
+DWORD WINAPI COrlynRepairDlg::CheckThreadProc(LPVOID context) {
+    COrlynRepairDlg* dialog = FromContext(context);
+    dialog->ArmTimer(dialog->RunPhase(kStateCheck) ? kTimerCheckDone : kTimerPhaseFailed, 100);
+    return 0;
+}
+
+DWORD WINAPI COrlynRepairDlg::RemovalThreadProc(LPVOID context) {
+    COrlynRepairDlg* dialog = FromContext(context);
+    if (dialog->RunPhase(kStateRemoval)) {
+        dialog->ArmTimer(kTimerRemovalDone, 100);
+        return 0;
+    }
+    int answer = ShowMessageBox(dialog->OwnerWindow(), repair_text::kRestartPrompt, repair_text::kProgramTitle,
+                                MB_YESNO | MB_ICONQUESTION);
+    dialog->ArmTimer(answer == IDYES ? kTimerEnterRestart : kTimerPhaseFailed, 100);
+    return 0;
+}
+
+DWORD WINAPI COrlynRepairDlg::CacheThreadProc(LPVOID context) {
+    COrlynRepairDlg* dialog = FromContext(context);
+    (void)dialog->RunPhase(kStateCache);  // the clean-up never fails the chain
+    dialog->ArmTimer(kTimerCacheDone, 100);
+    return 0;
+}
+
+DWORD WINAPI COrlynRepairDlg::RebootThreadProc(LPVOID context) {
+    FromContext(context)->RunPhase(kStateRestart);
+    return 0;
+}
+
+DWORD WINAPI COrlynRepairDlg::InstallThreadProc(LPVOID context) {
+    COrlynRepairDlg* dialog = FromContext(context);
+    dialog->ArmTimer(dialog->RunPhase(kStateInstall) ? kTimerInstallDone : kTimerPhaseFailed, 100);
+    return 0;
+}

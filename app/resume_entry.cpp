@@ -1,0 +1,79 @@
+#include "app/resume_entry.h"
+
+#include <cwchar>
+
+#include "app/repair_context.h"
+#include "app/repair_texts.h"
+#include "common/registry.h"
+#include "common/unique_handle.h"
+#include "framework/seams.h"
+
+namespace resume_entry {
+
+std::wstring BuildResumeCommand(const wchar_t* programPath) {
+    std::wstring command = L"\"";
+    command += programPath;
+    command += L"\" ";
+    command += repair_text::kStartArgument;
+    return command;
+}
+
+bool HasStartArgument(const wchar_t* commandLine) {
+    return commandLine && std::wcsstr(commandLine, repair_text::kStartArgument) != nullptr;
+}
+
+LONG WriteResumeEntry(const wchar_t* programPath) {
+    orlyn::UniqueHkey key;
+    LONG status = orlyn::CreateRegKey(HKEY_LOCAL_MACHINE, repair_text::kRunOnceKey, KEY_ALL_ACCESS,
+                                      orlyn::RegView::Default, key);
+    if (status != ERROR_SUCCESS) return status;
+    return orlyn::SetRegString(key.get(), repair_text::kRunOnceValue, BuildResumeCommand(programPath).c_str());
+}
+
+bool RemoveResumeEntry() {
+    orlyn::UniqueHkey key;
+    LONG status = orlyn::OpenRegKey(HKEY_LOCAL_MACHINE, repair_text::kRunOnceKey, KEY_ALL_ACCESS,
+                                    orlyn::RegView::Default, key);
+    if (status == ERROR_FILE_NOT_FOUND) return true;
+    if (status != ERROR_SUCCESS) return false;
+    status = ::RegDeleteValueW(key.get(), repair_text::kRunOnceValue);
+    return status == ERROR_SUCCESS || status == ERROR_FILE_NOT_FOUND;
+}
+
+bool ReadResumeEntry(std::wstring& command) {
+    orlyn::UniqueHkey key;
+    if (orlyn::OpenRegKey(HKEY_LOCAL_MACHINE, repair_text::kRunOnceKey, KEY_READ, orlyn::RegView::Default, key) !=
+        ERROR_SUCCESS)
+        return false;
+    return orlyn::ReadRegString(key.get(), repair_text::kRunOnceValue, 4096, command) == ERROR_SUCCESS;
+}
+
+bool GetProgramPath(wchar_t (&path)[MAX_PATH]) {
+    DWORD length = ::GetModuleFileNameW(nullptr, path, MAX_PATH);
+    if (length == 0 || length >= MAX_PATH) {  // MAX_PATH means the path was cut
+        path[0] = L'\0';
+        return false;
+    }
+    return true;
+}
+
+bool EnableShutdownPrivilege() {
+    orlyn::UniqueHandle token;
+    if (!::OpenProcessToken(::GetCurrentProcess(), TOKEN_ADJUST_PRIVILEGES | TOKEN_QUERY, token.put())) return false;
+    TOKEN_PRIVILEGES privileges = {};
+    if (!::LookupPrivilegeValueW(nullptr, SE_SHUTDOWN_NAME, &privileges.Privileges[0].Luid)) return false;
+    privileges.PrivilegeCount = 1;
+    privileges.Privileges[0].Attributes = SE_PRIVILEGE_ENABLED;
+    if (!::AdjustTokenPrivileges(token.get(), FALSE, &privileges, 0, nullptr, nullptr)) return false;
+    return ::GetLastError() == ERROR_SUCCESS;
+}
+
+}  // namespace resume_entry
+
+void CRepairContext::RebootAndResume() {
+    wchar_t programPath[MAX_PATH];
+    // Without the entry the restart still goes ahead; the program then does not come back by itself.
+    if (resume_entry::GetProgramPath(programPath)) (void)resume_entry::WriteResumeEntry(programPath);
+    resume_entry::EnableShutdownPrivilege();
+    if (RequestRestart(resume_entry::kRestartFlags, resume_entry::kRestartReason)) PostCloseRequest();
+}

@@ -1,0 +1,514 @@
+// The repair dialog run for real (native page, Wine + Xvfb) with scripted phase results.
+#include <gtest/gtest.h>
+
+#include "app/progress_math.h"
+#include "app/repair_texts.h"
+#include "app/resume_entry.h"
+#include "build_settings.h"
+#include "common/string_format.h"
+#include "scripted_repair_dlg.h"
+#include "support/test_support.h"
+
+using app_tests::RepairRunScope;
+using app_tests::ScriptedRepairDlg;
+using testing_support::RecordedSystemCalls;
+using testing_support::ScriptedMessageBoxes;
+
+namespace {
+
+INT_PTR RunDialog(ScriptedRepairDlg& dialog) {
+    INT_PTR result = dialog.DoModal();
+    EXPECT_FALSE(dialog.TimedOut()) << "the dialog hung and was ended by the watchdog";
+    return result;
+}
+
+// The sequence's timers in the order they fired, without the periodic ones.
+std::vector<UINT_PTR> ChainTimers(const ScriptedRepairDlg& dialog) {
+    std::vector<UINT_PTR> chain;
+    for (UINT_PTR id : dialog.TimersSeen()) {
+        if (id >= 100 && id <= 110) chain.push_back(id);
+    }
+    return chain;
+}
+
+std::vector<std::wstring> LogMessages(const std::wstring& path) { return testing_support::ReadLogMessages(path); }
+
+bool Contains(const std::vector<std::wstring>& lines, const std::wstring& line) {
+    return std::find(lines.begin(), lines.end(), line) != lines.end();
+}
+
+void Click(HWND hwnd, const RECT& rect) {
+    LPARAM at = MAKELPARAM((rect.left + rect.right) / 2, (rect.top + rect.bottom) / 2);
+    ::SendMessageW(hwnd, WM_LBUTTONDOWN, MK_LBUTTON, at);
+    ::SendMessageW(hwnd, WM_LBUTTONUP, 0, at);
+}
+
+}  // namespace
+
+TEST(RepairDialog, NormalRunReachesFinalStateArchivesLogAndRemovesResumeEntry) {
+    RepairRunScope scope;
+    ASSERT_EQ(resume_entry::WriteResumeEntry(L"C:\\Program Files\\Orlyn Repair\\OrlynRepair.exe"), ERROR_SUCCESS);
+    ScriptedMessageBoxes boxes({IDYES});
+    RecordedSystemCalls calls;
+    ScriptedRepairDlg dialog;
+    std::vector<CRepairContext::Progress> atStart;
+    std::vector<long> barAtStart;
+    std::mutex mutex;
+    dialog.phase = [&](ScriptedRepairDlg& d, int state, int) {
+        long width = -1;
+        d.RunOnDialogThread([&] { width = d.GetElementWidth(L"progress_bar_percent"); }, true);
+        std::lock_guard<std::mutex> guard(mutex);
+        atStart.push_back(d.ReadProgress());
+        barAtStart.push_back(width);
+        d.BeginPhaseItems(state == COrlynRepairDlg::kStateRemoval ? 201 : 4);
+        for (int i = 0; i < 4; ++i) d.AddPhaseItemDone();
+        if (state == COrlynRepairDlg::kStateCache) d.CompletePhaseItems();
+        return true;
+    };
+    RunDialog(dialog);
+
+    EXPECT_EQ(dialog.PhasesRun(), (std::vector<int>{1, 2, 3, 5}));
+    EXPECT_EQ(ChainTimers(dialog), (std::vector<UINT_PTR>{101, 102, 103, 104, 105, 107, 108, 109}));
+    ASSERT_EQ(atStart.size(), 4u);
+    EXPECT_EQ(atStart[0].phaseCount, 3u);
+    EXPECT_EQ(atStart[0].phasesDone, 0u);
+    EXPECT_EQ(atStart[1].phasesDone, 1u);
+    EXPECT_EQ(atStart[1].phaseItemsDone, 0u);
+    EXPECT_EQ(atStart[3].phasesDone, 2u);
+    // The bar starts at 1 pixel; the redraw runs between a phase's end and the next state's start.
+    EXPECT_EQ(barAtStart[0], 1);
+    EXPECT_EQ(barAtStart[1], 102);
+    EXPECT_EQ(barAtStart[3], 204);
+
+    auto shown = boxes.Calls();
+    ASSERT_EQ(shown.size(), 1u);  // no hosts warning: the prefix's hosts file names none of our domains
+    EXPECT_EQ(shown[0].text, repair_text::kRepairSucceeded);
+    EXPECT_EQ(shown[0].caption, repair_text::kProgramTitle);
+    EXPECT_EQ(shown[0].flags, static_cast<UINT>(MB_YESNO | MB_ICONQUESTION));
+    EXPECT_EQ(shown[0].owner, dialog.Window());
+    EXPECT_EQ(calls.OpenedPages(), (std::vector<std::wstring>{ORLYN_HOME_PAGE}));
+
+    EXPECT_EQ(dialog.LastLogDisposition(), LogDisposition::Moved);
+    EXPECT_FALSE(testing_support::FileExists(app_tests::DesktopLogPath()));
+    EXPECT_TRUE(testing_support::FileExists(app_tests::ArchivedLogPath()));
+    std::wstring command;
+    EXPECT_FALSE(resume_entry::ReadResumeEntry(command)) << "left: " << orlyn::ToUtf8(command);
+}
+
+TEST(RepairDialog, SuccessDoesNotReplaceAnArchivedLogOfAnEarlierRun) {
+    RepairRunScope scope;
+    ASSERT_TRUE(testing_support::WriteFileText(app_tests::ArchivedLogPath(), L"earlier run"));
+    ScriptedMessageBoxes boxes({IDNO});
+    RecordedSystemCalls calls;
+    ScriptedRepairDlg dialog;
+    RunDialog(dialog);
+    EXPECT_EQ(dialog.LastLogDisposition(), LogDisposition::Left);
+    EXPECT_TRUE(testing_support::FileExists(app_tests::DesktopLogPath()));
+    EXPECT_EQ(testing_support::ReadFileBytes(app_tests::ArchivedLogPath()), "earlier run");
+    EXPECT_TRUE(calls.OpenedPages().empty());
+}
+
+TEST(RepairDialog, FailedPhaseNamesItInTheFailurePromptAndCancelLeavesTheLog) {
+    struct Case {
+        int failingState;
+        std::deque<int> answers;
+        std::vector<int> phases;
+        const wchar_t* phrase;
+        std::vector<UINT_PTR> timers;
+    } cases[] = {
+        {1, {IDCANCEL}, {1}, repair_text::kFailureWhileChecking, {101, 110}},
+        {2, {IDNO, IDCANCEL}, {1, 2}, repair_text::kFailureWhileRemoving, {101, 102, 103, 110}},
+        {5, {IDCANCEL}, {1, 2, 3, 5}, repair_text::kFailureWhileInstalling, {101, 102, 103, 104, 105, 107, 110}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(testing::Message() << "failing state " << c.failingState);
+        RepairRunScope scope;
+        ScriptedMessageBoxes boxes(c.answers);
+        RecordedSystemCalls calls;
+        ScriptedRepairDlg dialog;
+        dialog.phase = [&](ScriptedRepairDlg&, int state, int) { return state != c.failingState; };
+        RunDialog(dialog);
+
+        EXPECT_EQ(dialog.PhasesRun(), c.phases);
+        EXPECT_EQ(ChainTimers(dialog), c.timers);
+        auto shown = boxes.Calls();
+        ASSERT_EQ(shown.size(), c.answers.size());
+        if (c.failingState == 2) {
+            EXPECT_EQ(shown[0].text, repair_text::kRestartPrompt);
+            EXPECT_EQ(shown[0].flags, static_cast<UINT>(MB_YESNO | MB_ICONQUESTION));
+            EXPECT_EQ(shown[0].owner, dialog.Window());
+        }
+        EXPECT_EQ(shown.back().text, orlyn::FormatString(repair_text::kFailurePrompt, c.phrase));
+        EXPECT_EQ(shown.back().flags, static_cast<UINT>(MB_OKCANCEL | MB_ICONEXCLAMATION));
+        EXPECT_EQ(shown.back().caption, repair_text::kProgramTitle);
+        EXPECT_EQ(calls.RestartCount(), 0);
+        EXPECT_EQ(dialog.LastLogDisposition(), LogDisposition::Left);
+        EXPECT_TRUE(testing_support::FileExists(app_tests::DesktopLogPath()));
+    }
+}
+
+TEST(RepairDialog, RetryResetsTheCountersAndRunsTheWholeChainAgain) {
+    RepairRunScope scope;
+    ScriptedMessageBoxes boxes({IDOK, IDNO});
+    RecordedSystemCalls calls;
+    ScriptedRepairDlg dialog;
+    CRepairContext::Progress atRetry{};
+    dialog.phase = [&](ScriptedRepairDlg& d, int state, int previousRuns) {
+        if (state != COrlynRepairDlg::kStateCheck) return true;
+        if (previousRuns == 0) {
+            d.BeginPhaseItems(5);
+            for (int i = 0; i < 3; ++i) d.AddPhaseItemDone();
+            return false;
+        }
+        atRetry = d.ReadProgress();
+        return true;
+    };
+    RunDialog(dialog);
+
+    EXPECT_EQ(dialog.PhasesRun(), (std::vector<int>{1, 1, 2, 3, 5}));
+    EXPECT_EQ(ChainTimers(dialog), (std::vector<UINT_PTR>{101, 110, 101, 102, 103, 104, 105, 107, 108, 109}));
+    EXPECT_EQ(atRetry.phaseCount, 3u);
+    EXPECT_EQ(atRetry.phasesDone, 0u);
+    EXPECT_EQ(atRetry.phaseItemCount, 1u);
+    EXPECT_EQ(atRetry.phaseItemsDone, 0u);
+    ASSERT_EQ(boxes.Count(), 2u);
+    EXPECT_EQ(boxes.Calls()[1].text, repair_text::kRepairSucceeded);
+    EXPECT_EQ(dialog.LastLogDisposition(), LogDisposition::Moved);
+}
+
+TEST(RepairDialog, RemovalFailureWithRestartAcceptedWritesTheResumeEntryAndCloses) {
+    RepairRunScope scope;
+    ScriptedMessageBoxes boxes({IDYES});
+    RecordedSystemCalls calls(TRUE);
+    ScriptedRepairDlg dialog;
+    dialog.phase = [](ScriptedRepairDlg& d, int state, int) {
+        if (state == COrlynRepairDlg::kStateRestart) d.RebootAndResume();
+        return state != COrlynRepairDlg::kStateRemoval;
+    };
+    RunDialog(dialog);
+
+    EXPECT_EQ(dialog.PhasesRun(), (std::vector<int>{1, 2, 4}));
+    EXPECT_EQ(ChainTimers(dialog), (std::vector<UINT_PTR>{101, 102, 103, 106}));
+    ASSERT_EQ(boxes.Count(), 1u);
+    EXPECT_EQ(boxes.Calls()[0].text, repair_text::kRestartPrompt);
+    EXPECT_EQ(calls.RestartCount(), 1);
+    EXPECT_EQ(calls.LastRestartFlags(), static_cast<UINT>(EWX_REBOOT | EWX_FORCE));
+    EXPECT_EQ(calls.LastRestartReason(), static_cast<DWORD>(SHTDN_REASON_MAJOR_APPLICATION |
+                                                            SHTDN_REASON_MINOR_INSTALLATION |
+                                                            SHTDN_REASON_FLAG_PLANNED));
+    wchar_t self[MAX_PATH];
+    ASSERT_TRUE(resume_entry::GetProgramPath(self));
+    std::wstring command;
+    ASSERT_TRUE(resume_entry::ReadResumeEntry(command));
+    EXPECT_EQ(command, std::wstring(L"\"") + self + L"\" --start");
+    EXPECT_EQ(dialog.sequenceState, COrlynRepairDlg::kStateRestart);
+    EXPECT_EQ(dialog.LastLogDisposition(), LogDisposition::Left);
+}
+
+TEST(RepairDialog, RefusedRestartLeavesTheDialogOpenInTheRestartState) {
+    RepairRunScope scope;
+    ScriptedMessageBoxes boxes({IDYES});
+    RecordedSystemCalls calls(FALSE);
+    ScriptedRepairDlg dialog;
+    bool closingAfterRefusal = true;
+    int stateAfterRefusal = -1;
+    dialog.phase = [&](ScriptedRepairDlg& d, int state, int) {
+        if (state != COrlynRepairDlg::kStateRestart) return state != COrlynRepairDlg::kStateRemoval;
+        d.RebootAndResume();
+        // Posted after anything RebootAndResume posted: a close request would be served first.
+        d.RunOnDialogThread(
+            [&d, &closingAfterRefusal, &stateAfterRefusal] {
+                closingAfterRefusal = d.IsClosing();
+                stateAfterRefusal = d.sequenceState;
+                ::PostMessageW(d.Window(), WM_CLOSE, 0, 0);
+            },
+            false);
+        return true;
+    };
+    RunDialog(dialog);
+    EXPECT_EQ(calls.RestartCount(), 1);
+    EXPECT_FALSE(closingAfterRefusal);
+    EXPECT_EQ(stateAfterRefusal, COrlynRepairDlg::kStateRestart);
+    EXPECT_EQ(dialog.LastLogDisposition(), LogDisposition::Left);
+}
+
+TEST(RepairDialog, ResumedStartDuringTheRunningChainStartsNoSecondChain) {
+    RepairRunScope scope;
+    ScriptedMessageBoxes boxes({IDNO});
+    RecordedSystemCalls calls;
+    ScriptedRepairDlg dialog;
+    dialog.commandLine = L"\"C:\\Program Files\\Orlyn Repair\\OrlynRepair.exe\" --start";
+    bool timer100Fired = false;
+    dialog.phase = [&](ScriptedRepairDlg& d, int state, int) {
+        // Hold the check until timer 100 has run its start, so a second chain would enter state 1 again.
+        if (state == COrlynRepairDlg::kStateCheck)
+            timer100Fired = ::WaitForSingleObject(d.timer100Handled, 10000) == WAIT_OBJECT_0;
+        return true;
+    };
+    RunDialog(dialog);
+    EXPECT_TRUE(timer100Fired);
+    EXPECT_EQ(dialog.PhasesRun(), (std::vector<int>{1, 2, 3, 5}));
+    EXPECT_EQ(ChainTimers(dialog), (std::vector<UINT_PTR>{101, 100, 102, 103, 104, 105, 107, 108, 109}));
+}
+
+TEST(RepairDialog, WithoutStartArgumentTimer100NeverRuns) {
+    RepairRunScope scope;
+    ScriptedMessageBoxes boxes({IDNO});
+    RecordedSystemCalls calls;
+    ScriptedRepairDlg dialog;
+    dialog.commandLine = L"\"C:\\Orlyn\\OrlynRepair.exe\" --star";
+    RunDialog(dialog);
+    EXPECT_EQ(ChainTimers(dialog), (std::vector<UINT_PTR>{101, 102, 103, 104, 105, 107, 108, 109}));
+}
+
+TEST(RepairDialog, CloseDuringAPhaseWaitsForTheWorkerAndIgnoresItsResult) {
+    RepairRunScope scope;
+    ScriptedMessageBoxes boxes;
+    RecordedSystemCalls calls;
+    ScriptedRepairDlg dialog;
+    bool closeSeen = false, logOpenDuringClose = false;
+    dialog.phase = [&](ScriptedRepairDlg& d, int state, int) {
+        if (state != COrlynRepairDlg::kStateCheck) return true;
+        ::PostMessageW(d.Window(), WM_CLOSE, 0, 0);
+        closeSeen = ::WaitForSingleObject(d.closeSeen, 10000) == WAIT_OBJECT_0;
+        // A close that did not wait for this worker would close the log now: give it the chance.
+        logOpenDuringClose = !testing_support::WaitUntil([&d] { return !d.IsLogOpen(); }, 300);
+        d.WriteLog(L"late context entry\n");
+        d.logHandle.WriteLog(L"late handle entry\n");
+        return false;  // would lead to the failure prompt if the close did not win
+    };
+    RunDialog(dialog);
+
+    EXPECT_TRUE(closeSeen);
+    EXPECT_TRUE(logOpenDuringClose);
+    EXPECT_EQ(dialog.PhasesRun(), (std::vector<int>{1}));
+    EXPECT_EQ(boxes.Count(), 0u);
+    EXPECT_EQ(dialog.LastLogDisposition(), LogDisposition::Left);
+    auto before = LogMessages(app_tests::DesktopLogPath());
+    EXPECT_TRUE(Contains(before, L"late context entry"));
+    EXPECT_TRUE(Contains(before, L"late handle entry"));
+    // After close both writers write nothing.
+    dialog.WriteLog(L"after close\n");
+    dialog.logHandle.WriteLog(L"after close\n");
+    EXPECT_EQ(LogMessages(app_tests::DesktopLogPath()), before);
+}
+
+TEST(RepairDialog, InitialisationErrorsShowTheirTextNeverStartAndDeleteTheLog) {
+    struct Case {
+        int step;
+        std::wstring text;
+    } cases[] = {
+        {1, repair_text::kInitError1},
+        {2, orlyn::FormatString(repair_text::kInitError2, L"temp folder")},
+        {3, orlyn::FormatString(repair_text::kInitError3, L"manifest line 3")},
+        {4, repair_text::kInitError4},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(testing::Message() << "init step " << c.step);
+        RepairRunScope scope;
+        ScriptedRepairDlg dialog;
+        dialog.failingInitStep = c.step;
+        std::vector<seams::MessageBoxCall> shown;
+        bool logExistedAtError = false;
+        seams::SetMessageBoxHandler([&](const seams::MessageBoxCall& call) {
+            shown.push_back(call);
+            logExistedAtError = testing_support::FileExists(app_tests::DesktopLogPath());
+            return IDOK;
+        });
+        RunDialog(dialog);
+        seams::SetMessageBoxHandler(nullptr);
+        ASSERT_EQ(shown.size(), 1u);
+        EXPECT_EQ(shown[0].text, c.text);
+        EXPECT_EQ(shown[0].flags, static_cast<UINT>(MB_OK | MB_ICONERROR));
+        EXPECT_EQ(shown[0].owner, dialog.Window());
+        EXPECT_TRUE(logExistedAtError);
+        EXPECT_TRUE(dialog.PhasesRun().empty());
+        EXPECT_EQ(dialog.sequenceStarted, 0);
+        EXPECT_EQ(dialog.LastLogDisposition(), LogDisposition::Deleted);
+        EXPECT_FALSE(testing_support::FileExists(app_tests::DesktopLogPath()));
+    }
+}
+
+TEST(RepairDialog, EscapeAndEnterDoNotEndTheDialog) {
+    RepairRunScope scope;
+    ScriptedMessageBoxes boxes({IDNO});
+    RecordedSystemCalls calls;
+    ScriptedRepairDlg dialog;
+    dialog.phase = [](ScriptedRepairDlg& d, int state, int) {
+        if (state == COrlynRepairDlg::kStateCheck) {
+            // Served before the phase's result timer, which is posted after them.
+            for (WPARAM key : {VK_ESCAPE, VK_RETURN}) {
+                ::PostMessageW(d.Window(), WM_KEYDOWN, key, 1);
+                ::PostMessageW(d.Window(), WM_KEYUP, key, 0xC0000001);
+            }
+        }
+        return true;
+    };
+    RunDialog(dialog);
+    EXPECT_EQ(dialog.PhasesRun(), (std::vector<int>{1, 2, 3, 5}));
+    ASSERT_EQ(boxes.Count(), 1u);
+    EXPECT_EQ(boxes.Calls()[0].text, repair_text::kRepairSucceeded);
+}
+
+TEST(RepairDialog, PlacesTitlesDragsAndMinimisesTheWindow) {
+    RepairRunScope scope;
+    ScriptedMessageBoxes boxes({IDNO});
+    RecordedSystemCalls calls;
+    ScriptedRepairDlg dialog;
+    RECT placed{}, workArea{};
+    wchar_t title[128] = {};
+    LRESULT dragIcon = 0;
+    POINT afterDrag{}, afterNegativeDrag{}, afterRelease{};
+    bool capturedOnPress = false, capturedAfterRelease = true, iconic = false, capturedAfterRightButton = true;
+    POINT start{};
+    dialog.phase = [&](ScriptedRepairDlg& d, int state, int) {
+        if (state != COrlynRepairDlg::kStateCheck) return true;
+        d.RunOnDialogThread(
+            [&] {
+                HWND hwnd = d.Window();
+                ::GetWindowRect(hwnd, &placed);
+                ::SystemParametersInfoW(SPI_GETWORKAREA, 0, &workArea, 0);
+                ::GetWindowTextW(hwnd, title, 128);
+                dragIcon = ::SendMessageW(hwnd, WM_QUERYDRAGICON, 0, 0);
+
+                RECT logo{};
+                ASSERT_TRUE(d.GetElementRect(L"global_section_logo", &logo));
+                POINT press{(logo.left + logo.right) / 2, (logo.top + logo.bottom) / 2};
+                POINT pressScreen = press;
+                ::ClientToScreen(hwnd, &pressScreen);
+                ::SetCursorPos(pressScreen.x, pressScreen.y);
+                start = POINT{placed.left, placed.top};
+                ::SendMessageW(hwnd, WM_LBUTTONDOWN, MK_LBUTTON, MAKELPARAM(press.x, press.y));
+                capturedOnPress = ::GetCapture() == hwnd;
+                ::SendMessageW(hwnd, WM_MOUSEMOVE, MK_LBUTTON, MAKELPARAM(press.x + 40, press.y + 25));
+                RECT r;
+                ::GetWindowRect(hwnd, &r);
+                afterDrag = POINT{r.left, r.top};
+                // Client coordinates left of and above the window (the capture delivers them negative).
+                ::SendMessageW(hwnd, WM_MOUSEMOVE, MK_LBUTTON,
+                               MAKELPARAM(static_cast<WORD>(static_cast<short>(press.x - 60)),
+                                          static_cast<WORD>(static_cast<short>(-10))));
+                ::GetWindowRect(hwnd, &r);
+                afterNegativeDrag = POINT{r.left, r.top};
+                ::SendMessageW(hwnd, WM_LBUTTONUP, 0, MAKELPARAM(press.x, press.y));
+                capturedAfterRelease = ::GetCapture() == hwnd;
+                ::SendMessageW(hwnd, WM_MOUSEMOVE, 0, MAKELPARAM(press.x + 90, press.y + 90));
+                ::GetWindowRect(hwnd, &r);
+                afterRelease = POINT{r.left, r.top};
+
+                RECT minimize{};
+                ASSERT_TRUE(d.GetElementRect(L"button_minimize", &minimize));
+                Click(hwnd, minimize);
+                iconic = ::IsIconic(hwnd) != FALSE;
+                // Minimised, the dialog paints its icon itself. (RedrawWindow brought no WM_PAINT to the
+                // minimised window under Wine without a window manager, so the message is sent here.)
+                ::SendMessageW(hwnd, WM_PAINT, 0, 0);
+                ::ShowWindow(hwnd, SW_RESTORE);
+                // A drag that the right button ends: its release is taken before it reaches the page.
+                ::SendMessageW(hwnd, WM_LBUTTONDOWN, MK_LBUTTON, MAKELPARAM(press.x, press.y));
+            },
+            true);
+        ::PostMessageW(d.Window(), WM_RBUTTONUP, 0, 0);
+        d.RunOnDialogThread([&] { capturedAfterRightButton = ::GetCapture() == d.Window(); }, false);
+        return true;
+    };
+    RunDialog(dialog);
+
+    POINT expected = progress_math::CenteredOrigin(workArea);
+    EXPECT_EQ(placed.left, expected.x);
+    EXPECT_EQ(placed.top, expected.y);
+    EXPECT_EQ(placed.right - placed.left, 500);
+    EXPECT_EQ(placed.bottom - placed.top, 233);
+    EXPECT_STREQ(title, repair_text::kProgramTitle);
+    EXPECT_EQ(dragIcon, reinterpret_cast<LRESULT>(dialog.applicationIcon));
+    EXPECT_NE(dialog.applicationIcon, nullptr);
+    EXPECT_TRUE(capturedOnPress);
+    EXPECT_EQ(afterDrag.x, start.x + 40);
+    EXPECT_EQ(afterDrag.y, start.y + 25);
+    EXPECT_EQ(afterNegativeDrag.x, afterDrag.x - 60);
+    EXPECT_LT(afterNegativeDrag.y, afterDrag.y);
+    EXPECT_FALSE(capturedAfterRelease);
+    EXPECT_EQ(afterRelease.x, afterNegativeDrag.x);
+    EXPECT_EQ(afterRelease.y, afterNegativeDrag.y);
+    EXPECT_TRUE(iconic);
+    EXPECT_GE(dialog.iconErasesSeen, 1);
+    EXPECT_FALSE(capturedAfterRightButton);
+    EXPECT_EQ(dialog.rightButtonUpsSeen, 0);
+}
+
+TEST(RepairDialog, ExitButtonDuringAPhaseClosesWithoutTheHomePage) {
+    RepairRunScope scope;
+    ScriptedMessageBoxes boxes;
+    RecordedSystemCalls calls;
+    ScriptedRepairDlg dialog;
+    dialog.phase = [](ScriptedRepairDlg& d, int state, int) {
+        if (state == COrlynRepairDlg::kStateRemoval) {
+            d.RunOnDialogThread(
+                [&d] {
+                    RECT exit{};
+                    if (d.GetElementRect(L"button_exit", &exit)) Click(d.Window(), exit);
+                },
+                false);
+        }
+        return true;
+    };
+    RunDialog(dialog);
+    EXPECT_EQ(dialog.PhasesRun(), (std::vector<int>{1, 2}));
+    EXPECT_TRUE(calls.OpenedPages().empty());
+    EXPECT_EQ(boxes.Count(), 0u);
+    EXPECT_EQ(dialog.LastLogDisposition(), LogDisposition::Left);
+}
+
+TEST(RepairDialog, ExitButtonInTheFinalStateOpensTheHomePageFirst) {
+    RepairRunScope scope;
+    RecordedSystemCalls calls;
+    ScriptedRepairDlg dialog;
+    int prompts = 0;
+    seams::SetMessageBoxHandler([&](const seams::MessageBoxCall& call) {
+        ++prompts;
+        if (call.text == repair_text::kRepairSucceeded) {
+            RECT exit{};
+            if (dialog.GetElementRect(L"button_exit", &exit)) Click(dialog.Window(), exit);
+        }
+        return IDNO;
+    });
+    RunDialog(dialog);
+    seams::SetMessageBoxHandler(nullptr);
+    EXPECT_EQ(prompts, 1);
+    EXPECT_EQ(calls.OpenedPages(), (std::vector<std::wstring>{ORLYN_HOME_PAGE}));
+    EXPECT_EQ(dialog.LastLogDisposition(), LogDisposition::Moved);
+}
+
+TEST(RepairDialog, FinalStateWarnsAboutRedirectedDomainsThenReportsSuccessOnTop) {
+    RepairRunScope scope;
+    testing_support::TempDir windows(L"win");
+    std::wstring etc = windows / L"system32\\drivers\\etc";
+    ASSERT_TRUE(testing_support::CreateFolders(etc));
+    std::wstring redirected = std::wstring(L"10.1.2.3 www.") + ORLYN_WEB_DOMAIN_1;
+    ASSERT_TRUE(testing_support::WriteFileText(etc + L"\\hosts", L"127.0.0.1 localhost\r\n" + redirected + L"\r\n"));
+    RecordedSystemCalls calls;
+    ScriptedRepairDlg dialog;
+    dialog.windowsFolderOverride = windows.path();
+    std::vector<seams::MessageBoxCall> shown;
+    bool topmostAtSuccess = false;
+    seams::SetMessageBoxHandler([&](const seams::MessageBoxCall& call) {
+        shown.push_back(call);
+        if (call.text == repair_text::kRepairSucceeded)
+            topmostAtSuccess = (::GetWindowLongW(dialog.Window(), GWL_EXSTYLE) & WS_EX_TOPMOST) != 0;
+        return call.text == repair_text::kRepairSucceeded ? IDNO : IDOK;
+    });
+    RunDialog(dialog);
+    seams::SetMessageBoxHandler(nullptr);
+
+    ASSERT_EQ(shown.size(), 2u);
+    EXPECT_EQ(shown[0].text, orlyn::FormatString(repair_text::kHostsWarning, (redirected + L"\r\n").c_str()));
+    EXPECT_EQ(shown[0].flags, static_cast<UINT>(MB_OK | MB_ICONWARNING));
+    EXPECT_EQ(shown[0].caption, repair_text::kProgramTitle);
+    EXPECT_EQ(shown[1].text, repair_text::kRepairSucceeded);
+    EXPECT_TRUE(topmostAtSuccess);
+    EXPECT_TRUE(calls.OpenedPages().empty());
+    ASSERT_EQ(dialog.LastLogDisposition(), LogDisposition::Moved);
+    auto messages = LogMessages(app_tests::ArchivedLogPath());
+    EXPECT_TRUE(Contains(messages, L"Error\thosts 파일에 수정사항이 있습니다."));
+    EXPECT_TRUE(Contains(messages, redirected));
+}
