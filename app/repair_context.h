@@ -66,6 +66,12 @@ public:
     bool InstallModule();
     void RebootAndResume();
 
+    // The install routine's steps.
+    bool InstallPayloadFiles();
+    bool RegisterPreApprovedControls();
+    // Whether this (32-bit) program runs on 64-bit Windows. Virtual so a test can give either answer.
+    virtual bool IsWow64() const;
+
     // Browser steps that end the removal and the install.
     bool RemoveBrowserIntegration();
     bool InstallBrowserIntegration();
