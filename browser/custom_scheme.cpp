@@ -3,7 +3,7 @@
 #include "common/registry.h"
 #include "common/string_format.h"
 #include "common/unique_handle.h"
-#include "common/win_api.h"
+#include "common/windows_version.h"
 
 using orlyn::RegView;
 using orlyn::UniqueHkey;
@@ -21,13 +21,6 @@ std::wstring CCustomScheme::GetProtocolExecuteKey() const {
 std::wstring FormatHandlerCommand(const wchar_t* handlerPath) {
     if (handlerPath[0] == L'"') return orlyn::FormatString(L"%s \"%%1\"", handlerPath);
     return orlyn::FormatString(L"\"%s\" \"%%1\"", handlerPath);
-}
-
-bool IsRunningUnderWow64() {
-    using IsWow64ProcessFn = BOOL(WINAPI*)(HANDLE, PBOOL);
-    static const auto isWow64Process = orlyn::LookupProc<IsWow64ProcessFn>(L"kernel32", "IsWow64Process");
-    BOOL wow64 = FALSE;
-    return isWow64Process && isWow64Process(::GetCurrentProcess(), &wow64) && wow64;
 }
 
 bool CCustomScheme::IsRegistered(HKEY root) const {
@@ -58,7 +51,7 @@ bool CCustomScheme::Register(HKEY root, const wchar_t* handlerPath) {
 }
 
 bool CCustomScheme::SetProtocolExecute(HKEY root, bool remove) {
-    const bool wow64 = IsRunningUnderWow64();
+    const bool wow64 = orlyn::IsRunningUnderWow64();
     if (!EditProtocolExecuteKey(root, remove, false)) return false;
     if (wow64 && !EditProtocolExecuteKey(root, remove, true)) return false;
     return true;
@@ -72,13 +65,7 @@ bool CCustomScheme::EditProtocolExecuteKey(HKEY root, bool remove, bool view64) 
                                   key);
         return key && orlyn::SetRegDword(key.get(), L"WarnOnOpen", 0) == ERROR_SUCCESS;
     }
-    if (view64) {
-        using DeleteKeyExFn = LONG(WINAPI*)(HKEY, LPCWSTR, REGSAM, DWORD);
-        static const auto deleteKeyEx = orlyn::LookupProc<DeleteKeyExFn>(L"advapi32", "RegDeleteKeyExW");
-        if (!deleteKeyEx) return false;
-        return deleteKeyEx(root, path.c_str(), orlyn::ViewFlag(RegView::Wow64_64), 0) == ERROR_SUCCESS;
-    }
-    return ::RegDeleteKeyW(root, path.c_str()) == ERROR_SUCCESS;
+    return orlyn::DeleteRegKey(root, path.c_str(), view64 ? RegView::Wow64_64 : RegView::Default) == ERROR_SUCCESS;
 }
 
 bool CCustomScheme::Unregister() {
@@ -88,7 +75,7 @@ bool CCustomScheme::Unregister() {
 }
 
 bool CCustomScheme::RemoveFromRoot(HKEY root) {
-    const bool wow64 = IsRunningUnderWow64();
+    const bool wow64 = orlyn::IsRunningUnderWow64();
     // Both views under WOW64, even when the default view had none: a key left in the 64-bit view would
     // keep the warning off for a scheme that no longer exists.
     (void)EditProtocolExecuteKey(root, true, false);

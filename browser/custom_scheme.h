@@ -40,5 +40,3 @@ private:
 // with one), a blank and "%1" in quotes.
 std::wstring FormatHandlerCommand(const wchar_t* handlerPath);
 
-// Whether this process is a 32-bit process on 64-bit Windows; false when the system cannot say.
-bool IsRunningUnderWow64();

@@ -43,14 +43,14 @@ LONG ReadRegString(HKEY key, const wchar_t* name, DWORD maxBytes, std::wstring& 
     return ERROR_SUCCESS;
 }
 
-namespace {
-LONG DeleteOneKey(HKEY root, const wchar_t* path, RegView view) {
+LONG DeleteRegKey(HKEY root, const wchar_t* path, RegView view) {
     using DeleteKeyExFn = LONG(WINAPI*)(HKEY, LPCWSTR, REGSAM, DWORD);
     static const auto deleteKeyEx = LookupProc<DeleteKeyExFn>(L"advapi32.dll", "RegDeleteKeyExW");
     if (deleteKeyEx) return deleteKeyEx(root, path, ViewFlag(view), 0);
-    return ::RegDeleteKeyW(root, path);  // systems without views (XP 32-bit) have only this
+    // Systems without RegDeleteKeyExW (XP 32-bit) have one view only.
+    if (view == RegView::Wow64_64) return ERROR_CALL_NOT_IMPLEMENTED;
+    return ::RegDeleteKeyW(root, path);
 }
-}  // namespace
 
 LONG DeleteRegTree(HKEY root, const wchar_t* path, RegView view) {
     UniqueHkey key;
@@ -72,7 +72,7 @@ LONG DeleteRegTree(HKEY root, const wchar_t* path, RegView view) {
         LONG e = DeleteRegTree(root, sub.c_str(), view);
         if (e != ERROR_SUCCESS && e != ERROR_FILE_NOT_FOUND) result = e;
     }
-    LONG e = DeleteOneKey(root, path, view);
+    LONG e = DeleteRegKey(root, path, view);
     return e != ERROR_SUCCESS ? e : result;
 }
 

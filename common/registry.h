@@ -29,6 +29,9 @@ REGSAM ViewFlag(RegView view);
 // Fails with ERROR_UNSUPPORTED_TYPE for another type and ERROR_MORE_DATA when larger.
 [[nodiscard]] LONG ReadRegString(HKEY key, const wchar_t* name, DWORD maxBytes, std::wstring& out);
 
+// Deletes one key that has no subkeys, in the given view (RegDeleteKeyExW, looked up at run time).
+[[nodiscard]] LONG DeleteRegKey(HKEY root, const wchar_t* path, RegView view);
+
 // Deletes a key with all its subkeys and values in the given view, depth first. Returns a Win32
 // error code; ERROR_FILE_NOT_FOUND when the key does not exist.
 [[nodiscard]] LONG DeleteRegTree(HKEY root, const wchar_t* path, RegView view);

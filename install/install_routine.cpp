@@ -2,9 +2,9 @@
 // pre-approves the module's controls, registers the browser integration and the uninstall entry, makes
 // sure the machine key file exists, checks the sign-on server and reports access once more.
 #include "app/repair_context.h"
-#include "browser/custom_scheme.h"
 #include "common/registry.h"
 #include "common/unique_handle.h"
+#include "common/windows_version.h"
 #include "diagnostics/access_report.h"
 #include "framework/seams.h"
 #include "install/access_repair.h"
@@ -41,7 +41,7 @@ enum InstallAction {
 
 }  // namespace
 
-bool CRepairContext::IsWow64() const { return IsRunningUnderWow64(); }
+bool CRepairContext::IsWow64() const { return orlyn::IsRunningUnderWow64(); }
 
 bool CRepairContext::InstallModule() {
     WriteLog(L"\n");
