@@ -35,6 +35,7 @@ bool ScriptedRepairDlg::RunPhase(int state) {
 }
 
 bool ScriptedRepairDlg::InitExtractManifest(std::wstring& text) {
+    if (realInitSteps) return COrlynRepairDlg::InitExtractManifest(text);
     if (failingInitStep == 2) {
         text = extractionError;
         return false;
@@ -43,7 +44,8 @@ bool ScriptedRepairDlg::InitExtractManifest(std::wstring& text) {
     return true;
 }
 
-bool ScriptedRepairDlg::InitLoadPayloadList(const wchar_t*) {
+bool ScriptedRepairDlg::InitLoadPayloadList(const wchar_t* path) {
+    if (realInitSteps) return COrlynRepairDlg::InitLoadPayloadList(path);
     if (failingInitStep != 3) return true;
     wcscpy_s(payloadList.message, payloadError.c_str());
     return false;

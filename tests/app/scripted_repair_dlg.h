@@ -31,6 +31,8 @@ public:
     std::function<bool(ScriptedRepairDlg&, int state, int previousRuns)> phase;
     // Which init step fails (1 to 4, 0 for none) and the extraction's error text.
     int failingInitStep = 0;
+    // Run the program's own init steps instead (failingInitStep is then ignored).
+    bool realInitSteps = false;
     std::wstring extractionError = L"temp folder";
     std::wstring payloadError = L"manifest line 3";
     const wchar_t* commandLine = L"OrlynRepair.exe";
@@ -59,10 +61,14 @@ public:
 protected:
     BOOL OnInitDialog() override;
     bool RunPhase(int state) override;
-    bool InitBuildRemovalList() override { return failingInitStep != 1; }
+    bool InitBuildRemovalList() override {
+        return realInitSteps ? COrlynRepairDlg::InitBuildRemovalList() : failingInitStep != 1;
+    }
     bool InitExtractManifest(std::wstring& text) override;
     bool InitLoadPayloadList(const wchar_t* path) override;
-    bool InitCheckResources() override { return failingInitStep != 4; }
+    bool InitCheckResources() override {
+        return realInitSteps ? COrlynRepairDlg::InitCheckResources() : failingInitStep != 4;
+    }
     const wchar_t* ProcessCommandLine() const override { return commandLine; }
     bool OnMessage(UINT message, WPARAM wParam, LPARAM lParam, LRESULT& result) override;
 
