@@ -8,7 +8,7 @@ answer() { "$ORLYN_WINE" "$bin/answer_message_box.exe" OrlynRepair.exe "$1" "$2"
 # answer_prompts PID TRANSCRIPT: answers every box until the program PID ends: the start confirmation
 # and every notice or warning with OK, the success prompt with No (no web page), a failure prompt with
 # Cancel (no retry) and the restart prompt with No. Each box's text is appended to TRANSCRIPT, followed
-# by a line "-- <action>". Calls on_prompt TEXT first when such a function is defined.
+# by a line "-- <action>". Calls on_prompt TEXT before answering when such a function is defined.
 answer_prompts() {
   local pid=$1 transcript=$2 text action
   while kill -0 "$pid" 2>/dev/null; do
@@ -21,6 +21,7 @@ answer_prompts() {
       *) action=ok ;;
     esac
     printf '%s\n-- %s\n' "$text" "$action" >>"$transcript"
+    if declare -F on_prompt >/dev/null; then on_prompt "$text"; fi
     answer 10000 "$action" >/dev/null 2>&1 || true
   done
 }
