@@ -1,7 +1,10 @@
 #!/usr/bin/env bash
-# Builds the program (x86_64) and runs a repair under Wine on a virtual display, in a throwaway prefix:
-# confirms the start, takes a screenshot of the dialog while it works (out/orlyn-repair.png), answers
-# the remaining prompts (no home page, no retry, no restart) and prints the repair log.
+# Builds the program (x86_64) and runs a whole repair under Wine on a virtual display, in a throwaway
+# prefix seeded with a broken old module (tests/e2e/lib/seed_old_module.sh): old registry entries,
+# folders, read-only files, a program holding one of the module's files and one named like the
+# module's. It confirms the start, acknowledges the notices and warnings, declines the home page,
+# saves screenshots of the dialog at the start, mid-run and at the end into out/, and prints the
+# repair log and where the program moved it.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 bash "$root/scripts/setup.sh"
@@ -9,39 +12,57 @@ bash "$root/scripts/build.sh" x86_64 "$root/build/x86_64"
 bin=$root/build/x86_64/bin
 out=$root/out
 mkdir -p "$out"
+rm -f "$out"/orlyn-repair-*.png "$out/OrlynRepair.log"
 source "$root/scripts/wine-env.sh"
+source "$root/tests/e2e/lib/prompts.sh"
+echo "Seeding the prefix with a broken old module"
+source "$root/tests/e2e/lib/seed_old_module.sh"
+start_old_module_processes
 
-answer() { "$ORLYN_WINE" "$bin/answer_message_box.exe" OrlynRepair.exe "$1" "$2"; }
-
-echo "Starting OrlynRepair.exe on display $DISPLAY"
-"$ORLYN_WINE" "$bin/OrlynRepair.exe" >/dev/null 2>&1 &
-program=$!
-echo "Start confirmation:"; answer 60000 ok | sed 's/^/  /'
-read -r x y w h < <(answer 60000 dialog)
-sleep 0.5  # let the page paint once
-import -window root -crop "${w}x${h}+${x}+${y}" +repage "$out/orlyn-repair.png"
-echo "Screenshot of the dialog: $out/orlyn-repair.png"
-
-# Every further prompt: the success prompt is declined (no web page), a failure is not retried, a
-# restart is declined, a warning is acknowledged.
-while kill -0 "$program" 2>/dev/null; do
-  text=$(answer 1000 show || true)
-  [ -n "$text" ] || continue
-  echo "Prompt:"; sed 's/^/  /' <<<"$text"
-  case "$text" in
-    *"복구에 성공했습니다"*|*"재시작"*) answer 5000 no >/dev/null || true ;;
-    *"다시 시도하시겠습니까"*) answer 5000 cancel >/dev/null || true ;;
-    *) answer 5000 ok >/dev/null || true ;;
+# shot NAME: the dialog's rectangle with the box that lies over it (the boxes are smaller than the
+# dialog and centred on it), or the whole screen before the dialog is known.
+dialog_rect=""
+shot() {
+  if [ -n "$dialog_rect" ]; then
+    read -r x y w h <<<"$dialog_rect"
+    import -window root -crop "${w}x${h}+${x}+${y}" +repage "$out/orlyn-repair-$1.png"
+  else
+    import -window root "$out/orlyn-repair-$1.png"
+  fi
+  echo "Screenshot: out/orlyn-repair-$1.png"
+}
+on_prompt() {
+  echo "Prompt:"; sed 's/^/  /' <<<"$1"
+  case "$1" in
+    *"로그인이 실패할 경우"*) shot 2-mid-run ;;
+    *"복구에 성공했습니다"*) shot 3-end ;;
   esac
-done
+}
+
+cp "$bin/OrlynRepair.exe" "$WINEPREFIX/drive_c/OrlynRepair.exe"
+echo "Starting OrlynRepair.exe on display $DISPLAY"
+"$ORLYN_WINE" 'C:\OrlynRepair.exe' >/dev/null 2>&1 &
+program=$!
+text=$(answer 60000 show)
+echo "Prompt:"; sed 's/^/  /' <<<"$text"
+answer 10000 ok >/dev/null
+dialog_rect=$(answer 60000 dialog)
+sleep 0.3  # let the page paint once before the first shot
+shot 1-start
+transcript=$(mktemp)
+answer_prompts "$program" "$transcript"
+rm -f "$transcript"
 wait "$program" || true
 
 for log in "$WINEPREFIX/drive_c/ProgramData/Orlyn/Common/OrlynRepair.log" \
            "$WINEPREFIX/drive_c/users/Public/Desktop/OrlynRepair.log"; do
   if [ -e "$log" ]; then
     cp "$log" "$out/OrlynRepair.log"
-    echo "Repair log (${log#"$WINEPREFIX/drive_c/"}, copied to out/OrlynRepair.log):"
+    echo "Repair log:"
     sed 's/\r$//' "$log"
+    echo
+    where=${log#"$WINEPREFIX/drive_c/"}
+    echo "The program left its log at C:\\${where//\//\\} (copied to out/OrlynRepair.log)."
     exit 0
   fi
 done

@@ -1,44 +1,31 @@
 #!/usr/bin/env bash
 # The real OrlynRepair.exe in a Wine prefix of its own (a restart ends every process of a prefix, so
 # never the shared one), installed in a folder with blanks and driven from outside as a person would:
-# its message boxes are answered by answer_message_box.exe.
-#   1. A run started by hand: confirm, let it finish, decline the home page; the log stays on the
-#      desktop because the shared data folder "Orlyn\Common" does not exist yet.
-#   2. Resume after a restart: the RunOnce entry that RebootAndResume writes ("\"<path>\" --start"),
-#      then a forced restart of the prefix (ExitWindowsEx(EWX_REBOOT | EWX_FORCE), as the program
-#      requests it). Wine runs the entry; the resumed program asks for confirmation, runs, succeeds and
-#      moves its log into "Orlyn\Common".
-# Usage: restart_resume.sh BIN_DIR (with OrlynRepair.exe, answer_message_box.exe, request_restart.exe).
+# its message boxes are answered by answer_message_box.exe, chosen by their text.
+#   1. A run started by hand on a clean prefix: confirm, acknowledge the notices and warnings (the
+#      sign-on server never resolves here), decline the home page; the install makes "Orlyn\Common",
+#      so the log is moved there.
+#   2. Resume after a restart: a `tsl` scheme key that the removal cannot delete (its subkey "Locked"
+#      grants only read and WRITE_DAC) makes the removal fail; the program offers the restart, and on
+#      Yes writes its RunOnce entry and requests the restart itself. Before Yes the test lifts the lock,
+#      as a restart would free a locked file. Wine ends the prefix's processes and runs the entry; the
+#      resumed program asks for confirmation, runs, succeeds, moves its log into "Orlyn\Common" and
+#      leaves no RunOnce entry behind.
+# Usage: restart_resume.sh BIN_DIR (with OrlynRepair.exe, answer_message_box.exe, set_key_security.exe).
 set -euo pipefail
 bin=$(cd "$1" && pwd)
-: "${DISPLAY:?needs an X display (scripts/wine-env.sh starts Xvfb)}"
-wine=/usr/lib/wine/wine64
-server=/usr/lib/wine/wineserver
-tmp=$(mktemp -d /tmp/orlyn-e2e.XXXXXX)
-export WINEPREFIX=$tmp/prefix WINEDEBUG=-all WINEDLLOVERRIDES=${WINEDLLOVERRIDES:-mscoree,mshtml=}
-cleanup() {
-  "$server" -k >/dev/null 2>&1 || true
-  rm -rf "$tmp"
-}
-trap cleanup EXIT
-fail() { echo "FAIL: $*" >&2; exit 1; }
-
-"$wine" wineboot -i >/dev/null 2>&1
-for face in Tahoma "MS Shell Dlg" "MS Shell Dlg 2" "Microsoft Sans Serif"; do
-  "$wine" reg add 'HKLM\Software\Microsoft\Windows NT\CurrentVersion\FontLink\SystemLink' \
-    /v "$face" /t REG_MULTI_SZ /d 'NanumGothic.ttf,NanumGothic' /f >/dev/null 2>&1
-done
-cp /usr/share/fonts/truetype/nanum/NanumGothic*.ttf "$WINEPREFIX/drive_c/windows/Fonts/" 2>/dev/null || true
+here=$(cd "$(dirname "$0")" && pwd)
+source "$here/lib/prefix.sh"
+source "$here/lib/prompts.sh"
 
 folder="$WINEPREFIX/drive_c/Program Files/Orlyn Repair Test Folder"
 mkdir -p "$folder"
 cp "$bin/OrlynRepair.exe" "$folder/"
 program='C:\Program Files\Orlyn Repair Test Folder\OrlynRepair.exe'
 desktop_log="$WINEPREFIX/drive_c/users/Public/Desktop/OrlynRepair.log"
-archive_dir="$WINEPREFIX/drive_c/ProgramData/Orlyn/Common"
+archive_log="$WINEPREFIX/drive_c/ProgramData/Orlyn/Common/OrlynRepair.log"
+runonce='HKLM\SOFTWARE\Microsoft\Windows\CurrentVersion\RunOnce'
 
-# Answers the program's next message box with a button; prints its text.
-answer() { "$wine" "$bin/answer_message_box.exe" OrlynRepair.exe 60000 "$1"; }
 # After the restart, wineboot runs the RunOnce entry and waits for it, and Wine holds back every
 # other process of the prefix until wineboot is done: the resumed program's boxes are answered from
 # the X side. A box is the program's visible window, named by its title, that is not the 500x233 dialog.
@@ -75,36 +62,51 @@ x_answer() {
   done
   return 1
 }
-# Waits (bounded) until a file exists.
-wait_file() {
-  local i
-  for i in $(seq 1 600); do [ -e "$1" ] && return 0; sleep 0.1; done
-  return 1
-}
 
 echo "== run started by hand"
-"$wine" "$program" >/dev/null 2>&1 &
+transcript=$tmp/prompts1.txt
+"$ORLYN_WINE" "$program" >/dev/null 2>&1 &
 run=$!
-answer ok | grep -q "지금 복구를 시작할까요" || fail "no start confirmation"
-answer no | grep -q "복구에 성공했습니다" || fail "no success prompt"
+answer_prompts "$run" "$transcript"
 wait "$run" || fail "the program ended with $?"
-[ -e "$desktop_log" ] || fail "no log on the all-users desktop"
-head -c 3 "$desktop_log" | od -An -tx1 | grep -q "ef bb bf" || fail "the log has no UTF-8 byte-order mark"
-[ ! -e "$archive_dir/OrlynRepair.log" ] || fail "the log was moved although Orlyn\\Common did not exist"
+grep -q "지금 복구를 시작할까요" "$transcript" || fail "no start confirmation"
+grep -q "복구에 성공했습니다" "$transcript" || { cat "$transcript" >&2; fail "no success prompt"; }
+[ -e "$archive_log" ] || fail "the log was not moved into Orlyn\\Common"
+[ ! -e "$desktop_log" ] || fail "the log was left on the desktop after success"
+head -c 3 "$archive_log" | od -An -tx1 | grep -q "ef bb bf" || fail "the log has no UTF-8 byte-order mark"
 
 echo "== resume after a restart"
-rm -f "$desktop_log"
-mkdir -p "$archive_dir"
-"$wine" reg add 'HKLM\SOFTWARE\Microsoft\Windows\CurrentVersion\RunOnce' /v OrlynComCleaner /t REG_SZ \
-  /d "\"$program\" --start" /f >/dev/null 2>&1
-"$wine" "$bin/request_restart.exe" >/dev/null 2>&1 || true
+rm -f "$archive_log"
+"$ORLYN_WINE" reg add 'HKCU\Software\Classes\tsl\Locked\Inner' /f >/dev/null 2>&1
+"$ORLYN_WINE" "$bin/set_key_security.exe" HKCU 'Software\Classes\tsl\Locked' 'D:P(A;;KRWD;;;WD)' ||
+  fail "could not lock the scheme key"
+"$ORLYN_WINE" "$program" >/dev/null 2>&1 &
+run=$!
+answer 60000 ok | grep -q "지금 복구를 시작할까요" || fail "no start confirmation"
+# Notices before the restart prompt (none are expected here) are acknowledged.
+text=""
+for i in $(seq 1 20); do
+  text=$(answer 120000 show) || fail "no restart prompt"
+  case "$text" in *"재설치 과정에 문제가 발생하였습니다"*) break ;; esac
+  answer 10000 ok >/dev/null || true
+done
+case "$text" in *"재설치 과정에 문제가 발생하였습니다"*) ;; *) fail "no restart prompt: $text" ;; esac
+"$ORLYN_WINE" "$bin/set_key_security.exe" HKCU 'Software\Classes\tsl\Locked' 'D:(A;;KA;;;WD)' ||
+  fail "could not lift the lock"
+# The restart ends this helper too; its exit status says nothing.
+answer 10000 yes >/dev/null 2>&1 || true
+{ wait "$run"; } 2>/dev/null || true
 x_answer Return || fail "the program did not start again after the restart (no start confirmation)"
 x_dialog || fail "the resumed program shows no repair dialog"
+x_answer Return || fail "the resumed run shows no reachability warning"
 x_answer n || fail "the resumed run shows no final prompt"
-wait_file "$archive_dir/OrlynRepair.log" || fail "the resumed run's log was not moved into Orlyn\\Common"
+wait_file "$archive_log" || fail "the resumed run's log was not moved into Orlyn\\Common"
 "$server" -w
-if "$wine" reg query 'HKLM\SOFTWARE\Microsoft\Windows\CurrentVersion\RunOnce' /v OrlynComCleaner >/dev/null 2>&1
-then
+if "$ORLYN_WINE" reg query "$runonce" /v OrlynComCleaner >/dev/null 2>&1; then
   fail "the RunOnce entry is still there after a successful resumed run"
 fi
+if "$ORLYN_WINE" reg query 'HKCU\Software\Classes\tsl\Locked' >/dev/null 2>&1; then
+  fail "the resumed run left the locked scheme key"
+fi
+grep -q "신규 모듈 설치 루틴" "$archive_log" || fail "the resumed run's log has no install section"
 echo "PASS"
