@@ -5,6 +5,7 @@
 #include <cwchar>
 
 #include "app/repair_context.h"
+#include "common/access_entry.h"
 #include "common/registry.h"
 #include "common/string_format.h"
 #include "common/unique_handle.h"
@@ -87,17 +88,6 @@ void EnableTakeOwnershipPrivilege() {
     ::AdjustTokenPrivileges(token.get(), FALSE, &privileges, 0, nullptr, nullptr);
 }
 
-EXPLICIT_ACCESSW ExplicitEntry(PSID sid, DWORD rights, ACCESS_MODE mode, TRUSTEE_TYPE type) {
-    EXPLICIT_ACCESSW entry = {};
-    entry.grfAccessPermissions = rights;
-    entry.grfAccessMode = mode;
-    entry.grfInheritance = NO_INHERITANCE;
-    entry.Trustee.TrusteeForm = TRUSTEE_IS_SID;
-    entry.Trustee.TrusteeType = type;
-    entry.Trustee.ptstrName = static_cast<LPWSTR>(sid);
-    return entry;
-}
-
 // Administrators full control, Everyone read, nothing of the old list kept.
 bool RepairKeySecurity(const KeyTarget& key) {
     SID_IDENTIFIER_AUTHORITY ntAuthority = SECURITY_NT_AUTHORITY;
@@ -110,8 +100,9 @@ bool RepairKeySecurity(const KeyTarget& key) {
     if (!::AllocateAndInitializeSid(&worldAuthority, 1, SECURITY_WORLD_RID, 0, 0, 0, 0, 0, 0, 0, everyone.put()))
         return false;
     EXPLICIT_ACCESSW entries[2] = {
-        ExplicitEntry(administrators.get(), GENERIC_ALL, SET_ACCESS, TRUSTEE_IS_GROUP),
-        ExplicitEntry(everyone.get(), GENERIC_READ, GRANT_ACCESS, TRUSTEE_IS_WELL_KNOWN_GROUP),
+        orlyn::SidAccessEntry(administrators.get(), GENERIC_ALL, SET_ACCESS, NO_INHERITANCE, TRUSTEE_IS_GROUP),
+        orlyn::SidAccessEntry(everyone.get(), GENERIC_READ, GRANT_ACCESS, NO_INHERITANCE,
+                              TRUSTEE_IS_WELL_KNOWN_GROUP),
     };
     orlyn::UniqueLocal acl;
     if (::SetEntriesInAclW(2, entries, nullptr, reinterpret_cast<PACL*>(acl.put())) != ERROR_SUCCESS) return false;

@@ -4,6 +4,7 @@
 
 #include <cstdio>
 
+#include "common/access_entry.h"
 #include "common/string_format.h"
 
 namespace {
@@ -23,16 +24,6 @@ void ReportFailure(const char* what) {
     std::fflush(stdout);
 }
 
-EXPLICIT_ACCESSW SidEntry(PSID sid, DWORD rights, ACCESS_MODE mode, DWORD inheritance, TRUSTEE_TYPE type) {
-    EXPLICIT_ACCESSW entry = {};
-    entry.grfAccessPermissions = rights;
-    entry.grfAccessMode = mode;
-    entry.grfInheritance = inheritance;
-    entry.Trustee.TrusteeForm = TRUSTEE_IS_SID;
-    entry.Trustee.TrusteeType = type;
-    entry.Trustee.ptstrName = static_cast<LPWSTR>(sid);
-    return entry;
-}
 
 }  // namespace
 
@@ -57,8 +48,8 @@ void CFileSecurity::Build(DWORD majorVersion) {
     }
 
     EXPLICIT_ACCESSW entries[2] = {
-        SidEntry(everyoneSid_.get(), kEveryoneFileRights, SET_ACCESS, NO_INHERITANCE, TRUSTEE_IS_WELL_KNOWN_GROUP),
-        SidEntry(administratorsSid_.get(), GENERIC_ALL, GRANT_ACCESS, NO_INHERITANCE, TRUSTEE_IS_GROUP),
+        orlyn::SidAccessEntry(everyoneSid_.get(), kEveryoneFileRights, SET_ACCESS, NO_INHERITANCE, TRUSTEE_IS_WELL_KNOWN_GROUP),
+        orlyn::SidAccessEntry(administratorsSid_.get(), GENERIC_ALL, GRANT_ACCESS, NO_INHERITANCE, TRUSTEE_IS_GROUP),
     };
     DWORD rc = ::SetEntriesInAclW(2, entries, nullptr, reinterpret_cast<PACL*>(newFileAcl_.put()));
     if (rc != ERROR_SUCCESS) {
@@ -112,7 +103,7 @@ bool CFileSecurity::EveryoneSIDAllowed(const wchar_t* path) {
         return false;
     }
 
-    EXPLICIT_ACCESSW entry = SidEntry(everyoneSid_.get(), kEveryoneFileRights, SET_ACCESS,
+    EXPLICIT_ACCESSW entry = orlyn::SidAccessEntry(everyoneSid_.get(), kEveryoneFileRights, SET_ACCESS,
                                       SUB_CONTAINERS_AND_OBJECTS_INHERIT, TRUSTEE_IS_WELL_KNOWN_GROUP);
     orlyn::UniqueLocal newAcl;
     rc = ::SetEntriesInAclW(1, &entry, oldAcl, reinterpret_cast<PACL*>(newAcl.put()));
