@@ -18,7 +18,7 @@ vista_and_later=(
   GetProcessImageFileNameW GetNamedPipeClientProcessId SetFileInformationByHandle
   GetFileInformationByHandleEx ReOpenFile CancelIoEx GetQueuedCompletionStatusEx
 )
-imports=$(objdump -p "$exe" 2>/dev/null || x86_64-w64-mingw32-objdump -p "$exe")
+imports=$(i686-w64-mingw32-objdump -p "$exe" 2>/dev/null || x86_64-w64-mingw32-objdump -p "$exe")
 found=0
 for name in "${vista_and_later[@]}"; do
   if grep -qE "^\s+[0-9a-f]+\s+[0-9]+\s+$name$" <<<"$imports"; then
