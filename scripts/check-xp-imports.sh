@@ -19,6 +19,7 @@ vista_and_later=(
   GetFileInformationByHandleEx ReOpenFile CancelIoEx GetQueuedCompletionStatusEx
 )
 imports=$(i686-w64-mingw32-objdump -p "$exe" 2>/dev/null || x86_64-w64-mingw32-objdump -p "$exe")
+grep -qi "DLL Name: KERNEL32" <<<"$imports" || { echo "$exe: cannot read its imports" >&2; exit 2; }
 found=0
 for name in "${vista_and_later[@]}"; do
   if grep -qE "^\s+[0-9a-f]+\s+[0-9]+\s+$name$" <<<"$imports"; then
