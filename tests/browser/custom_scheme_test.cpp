@@ -77,16 +77,6 @@ void ExpectRegSz(HKEY root, const std::wstring& path, const wchar_t* name, const
     EXPECT_EQ(reinterpret_cast<const wchar_t*>(v.data.data())[text.size()], L'\0');
 }
 
-// Replaces a key's access list with the SDDL given (for example read and WRITE_DAC only).
-void SetKeyAcl(HKEY root, const std::wstring& path, const wchar_t* sddl) {
-    orlyn::UniqueHkey key;
-    ASSERT_EQ(::RegOpenKeyExW(root, path.c_str(), 0, WRITE_DAC, key.put()), ERROR_SUCCESS);
-    orlyn::UniqueLocal sd;
-    ASSERT_TRUE(::ConvertStringSecurityDescriptorToSecurityDescriptorW(
-        sddl, SDDL_REVISION_1, reinterpret_cast<PSECURITY_DESCRIPTOR*>(sd.put()), nullptr));
-    ASSERT_EQ(::RegSetKeySecurity(key.get(), DACL_SECURITY_INFORMATION, sd.get()), ERROR_SUCCESS);
-}
-
 const wchar_t kOpenAcl[] = L"D:(A;OICI;KA;;;WD)";
 
 }  // namespace
@@ -154,7 +144,7 @@ TEST(CCustomScheme, RegisterKeepsAPartialKeyWhichUnregisterRemoves) {
     const std::wstring shell = ClassesKey(t.name()) + L"\\Shell";
     CreateKey(HKEY_CURRENT_USER, shell);
     // Shell may be read and deleted but gets no subkeys: the command key cannot be made.
-    SetKeyAcl(HKEY_CURRENT_USER, shell, L"D:P(A;;KRSDWD;;;WD)");
+    SetKeyAclForTest(HKEY_CURRENT_USER, shell, L"D:P(A;;KRSDWD;;;WD)");
     EXPECT_FALSE(scheme.Register(HKEY_CURRENT_USER, L"C:\\TSL.exe"));
     EXPECT_TRUE(scheme.IsRegistered(HKEY_CURRENT_USER));
     ExpectRegSz(HKEY_CURRENT_USER, ClassesKey(t.name()), nullptr, L"URL:" + t.name() + L" protocol");
@@ -197,12 +187,12 @@ TEST(CCustomScheme, UnregisterFailsWhenASubkeyIsProtected) {
     const std::wstring locked = ClassesKey(t.name()) + L"\\Locked";
     CreateKey(HKEY_CURRENT_USER, locked + L"\\Inner");
     // Read and WRITE_DAC only: Locked cannot be opened to empty it, and a key with subkeys is not deleted.
-    SetKeyAcl(HKEY_CURRENT_USER, locked, L"D:P(A;;KRWD;;;WD)");
+    SetKeyAclForTest(HKEY_CURRENT_USER, locked, L"D:P(A;;KRWD;;;WD)");
 
     EXPECT_FALSE(scheme.Unregister());
     EXPECT_TRUE(scheme.IsRegistered(HKEY_CURRENT_USER));
     EXPECT_TRUE(KeyExists(HKEY_CURRENT_USER, locked));
-    SetKeyAcl(HKEY_CURRENT_USER, locked, kOpenAcl);
+    SetKeyAclForTest(HKEY_CURRENT_USER, locked, kOpenAcl);
     EXPECT_TRUE(scheme.Unregister());
 }
 
@@ -237,9 +227,9 @@ TEST(CCustomScheme, SetProtocolExecuteFailsWhenTheKeyIsProtected) {
     CCustomScheme scheme(t.name().c_str());
     const std::wstring path = ProtocolExecuteKey(t.name());
     CreateKey(HKEY_CURRENT_USER, path);
-    SetKeyAcl(HKEY_CURRENT_USER, path, L"D:P(A;;KRWD;;;WD)");
+    SetKeyAclForTest(HKEY_CURRENT_USER, path, L"D:P(A;;KRWD;;;WD)");
     EXPECT_FALSE(scheme.SetProtocolExecute(HKEY_CURRENT_USER, false));
     // Register's result does not depend on it.
     EXPECT_TRUE(scheme.Register(HKEY_CURRENT_USER, L"C:\\TSL.exe"));
-    SetKeyAcl(HKEY_CURRENT_USER, path, kOpenAcl);
+    SetKeyAclForTest(HKEY_CURRENT_USER, path, kOpenAcl);
 }

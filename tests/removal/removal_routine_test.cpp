@@ -1,5 +1,4 @@
 #include <windows.h>
-#include <sddl.h>
 
 #include <gtest/gtest.h>
 
@@ -185,15 +184,8 @@ TEST(RemoveOldModule, ASchemeKeyThatCannotBeDeletedFailsThePhase) {
                                       orlyn::RegView::Default, k),
                   ERROR_SUCCESS);
     }
-    auto setAcl = [&](const wchar_t* sddl) {
-        orlyn::UniqueHkey key;
-        ASSERT_EQ(::RegOpenKeyExW(HKEY_CURRENT_USER, locked.c_str(), 0, WRITE_DAC, key.put()), ERROR_SUCCESS);
-        orlyn::UniqueLocal sd;
-        ASSERT_TRUE(::ConvertStringSecurityDescriptorToSecurityDescriptorW(
-            sddl, SDDL_REVISION_1, reinterpret_cast<PSECURITY_DESCRIPTOR*>(sd.put()), nullptr));
-        ASSERT_EQ(::RegSetKeySecurity(key.get(), DACL_SECURITY_INFORMATION, sd.get()), ERROR_SUCCESS);
-    };
-    setAcl(L"D:P(A;;KRWD;;;WD)");  // cannot be emptied, and a key with subkeys is not deleted
+    // Cannot be emptied, and a key with subkeys is not deleted.
+    SetKeyAclForTest(HKEY_CURRENT_USER, locked, L"D:P(A;;KRWD;;;WD)");
 
     ASSERT_TRUE(rc.ctx.BuildRemovalList());
     EXPECT_FALSE(rc.ctx.RemoveOldModule());
@@ -201,7 +193,7 @@ TEST(RemoveOldModule, ASchemeKeyThatCannotBeDeletedFailsThePhase) {
     ASSERT_FALSE(messages.empty());
     EXPECT_EQ(messages.back(), L"Error\t기존 모듈을 모두 삭제하는데 실패하였습니다.\tFAILURE");
 
-    setAcl(L"D:(A;OICI;KA;;;WD)");
+    SetKeyAclForTest(HKEY_CURRENT_USER, locked, L"D:(A;OICI;KA;;;WD)");
 }
 
 TEST(RemoveOldModule, TakesTheExclusionOutOfChromeAndShutsItDown) {

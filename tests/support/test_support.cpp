@@ -1,5 +1,7 @@
 #include "support/test_support.h"
 
+#include <sddl.h>
+
 #include <atomic>
 #include <cwchar>
 
@@ -253,6 +255,15 @@ void DeleteRegTreeForTest(HKEY root, const std::wstring& path, REGSAM view) {
         reinterpret_cast<void*>(::GetProcAddress(::GetModuleHandleW(L"advapi32.dll"), "RegDeleteKeyExW")));
     if (deleteEx) deleteEx(root, path.c_str(), view, 0);
     else ::RegDeleteKeyW(root, path.c_str());
+}
+
+void SetKeyAclForTest(HKEY root, const std::wstring& path, const wchar_t* sddl) {
+    orlyn::UniqueHkey key;
+    ASSERT_EQ(::RegOpenKeyExW(root, path.c_str(), 0, WRITE_DAC, key.put()), ERROR_SUCCESS);
+    orlyn::UniqueLocal sd;
+    ASSERT_TRUE(::ConvertStringSecurityDescriptorToSecurityDescriptorW(
+        sddl, SDDL_REVISION_1, reinterpret_cast<PSECURITY_DESCRIPTOR*>(sd.put()), nullptr));
+    ASSERT_EQ(::RegSetKeySecurity(key.get(), DACL_SECURITY_INFORMATION, sd.get()), ERROR_SUCCESS);
 }
 
 bool RunningUnderWine() {

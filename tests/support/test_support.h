@@ -138,6 +138,10 @@ private:
 // Deletes root\path with all subkeys in the given view flag (0 or KEY_WOW64_64KEY); ignores a missing key.
 void DeleteRegTreeForTest(HKEY root, const std::wstring& path, REGSAM view = 0);
 
+// Replaces a key's access list with the SDDL given (for example read and WRITE_DAC only); fails the test
+// when it cannot.
+void SetKeyAclForTest(HKEY root, const std::wstring& path, const wchar_t* sddl);
+
 bool RunningUnderWine();
 
 }  // namespace testing_support
