@@ -1,5 +1,6 @@
 #include "browser/local_state_json.h"
 
+#include <cstdint>
 #include <cstring>
 #include <new>
 #include <vector>
