@@ -1,5 +1,6 @@
 // Chrome's Local State text: the member protocol_handler.excluded_schemes.<scheme>. Pure functions on
-// UTF-8 text; the file handling lives in chrome_local_state.cpp.
+// UTF-8 text; the file handling lives in chrome_local_state.cpp. An edit writes the whole text back
+// compactly; every number keeps the text it had, whatever its size or precision.
 #pragma once
 
 #include <string>
@@ -7,7 +8,8 @@
 namespace local_state {
 
 enum class EditResult {
-    Invalid,    // not JSON, or the root, protocol_handler or excluded_schemes is not an object
+    Invalid,    // not JSON, nested deeper than 512, or the root, protocol_handler or excluded_schemes is not
+                // an object
     Unchanged,  // nothing to write: the member was already there (addition) or absent (removal)
     Changed,    // `out` holds the new text, compact
 };

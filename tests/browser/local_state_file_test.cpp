@@ -190,6 +190,30 @@ TEST(LocalStateFile, AWriterHoldingTheFileMakesEveryOperationFail) {
     EXPECT_EQ(ReadFileBytes(path), bytes);
 }
 
+// Numbers the edit must never convert (some crash or upset a reader that does): each comes back with
+// the same text after the addition and after the removal, and the file keeps every other byte.
+TEST(LocalStateFile, NumbersKeepTheirTextThroughAdditionAndRemoval) {
+    const char* numbers[] = {"1.00000018200001e-335", "22222303030005e300", "1.5e300", "98765432109876543210",
+                             "-0.0", "4.9e-324", "1e400"};
+    TempDir dir(L"ls");
+    const std::wstring path = dir / L"Local State";
+    for (const char* n : numbers) {
+        SCOPED_TRACE(n);
+        const std::string N = n;
+        const std::string start = "{\"browser\":{\"last\":" + N + ",\"list\":[" + N +
+                                  ",{\"x\":" + N + "}]},\"protocol_handler\":{\"excluded_schemes\":{\"afp\":" + N + "}}}";
+        ASSERT_TRUE(WriteFileBytes(path, start));
+        EXPECT_FALSE(IsSchemeExcludedInFile(path, L"tsl"));
+        EXPECT_TRUE(AddSchemeExclusionToFile(path, L"tsl"));
+        EXPECT_EQ(ReadFileBytes(path), start.substr(0, start.size() - 3) + ",\"tsl\":false}}}");
+        EXPECT_TRUE(IsSchemeExcludedInFile(path, L"tsl"));
+        EXPECT_TRUE(RemoveSchemeExclusionFromFile(path, L"tsl"));
+        EXPECT_EQ(ReadFileBytes(path), start);
+        EXPECT_FALSE(IsSchemeExcludedInFile(path, L"tsl"));
+    }
+    EXPECT_EQ(FilesIn(dir.path()).size(), 1u);
+}
+
 namespace {
 
 // A Local State of a few hundred KB: nested objects, arrays, unicode text, escapes and numbers at the

@@ -28,6 +28,8 @@ struct Case {
 }  // namespace
 
 TEST(LocalStateJson, AddAndRemoveOverTheCases) {
+    const std::string deepestAdded = "{\"d\":" + std::string(511, '[') + std::string(511, ']') +
+                                     ",\"protocol_handler\":{\"excluded_schemes\":{\"tsl\":false}}}";
     const Case cases[] = {
         {"no protocol_handler", R"({"a":1,"b":{"c":[true,null]}})", false, true,
          R"({"a":1,"b":{"c":[true,null]},"protocol_handler":{"excluded_schemes":{"tsl":false}}})", nullptr},
@@ -69,7 +71,32 @@ TEST(LocalStateJson, AddAndRemoveOverTheCases) {
          nullptr, nullptr},
         {"excluded_schemes is true", R"({"protocol_handler":{"excluded_schemes":true}})", false, false, nullptr,
          nullptr},
-        {"too deep to write back", std::string(600, '[') + std::string(600, ']'), false, false, nullptr, nullptr},
+        {"too deep", std::string(600, '[') + std::string(600, ']'), false, false, nullptr, nullptr},
+        {"one level too deep", "{\"d\":" + std::string(512, '[') + std::string(512, ']') + "}", false, false,
+         nullptr, nullptr},
+        {"deepest allowed", "{\"d\":" + std::string(511, '[') + std::string(511, ']') + "}", false, true,
+         deepestAdded.c_str(), nullptr},
+        {"only the root's protocol_handler counts",
+         R"({"a":{"protocol_handler":{"excluded_schemes":{"tsl":false}}}})", false, true,
+         R"({"a":{"protocol_handler":{"excluded_schemes":{"tsl":false}}},)"
+         R"("protocol_handler":{"excluded_schemes":{"tsl":false}}})",
+         nullptr},
+        {"only direct members of excluded_schemes count",
+         R"({"protocol_handler":{"excluded_schemes":{"x":{"tsl":true}}}})", false, true,
+         R"({"protocol_handler":{"excluded_schemes":{"x":{"tsl":true},"tsl":false}}})", nullptr},
+        {"the first protocol_handler is the one",
+         R"({"protocol_handler":{},"protocol_handler":{"excluded_schemes":{"tsl":true}}})", false, true,
+         R"({"protocol_handler":{"excluded_schemes":{"tsl":false}},)"
+         R"("protocol_handler":{"excluded_schemes":{"tsl":true}}})",
+         nullptr},
+        {"a later protocol_handler of another shape is passed over",
+         R"({"protocol_handler":{"excluded_schemes":{"tsl":true}},"protocol_handler":7})", true, true, nullptr,
+         R"({"protocol_handler":{"excluded_schemes":{}},"protocol_handler":7})"},
+        {"removal keeps the moved members' values whole",
+         R"({"protocol_handler":{"excluded_schemes":{"tsl":false,"o":{"p":[1,{"q":"}"}]},"n":1e400}}})", true,
+         true, nullptr, R"({"protocol_handler":{"excluded_schemes":{"n":1e400,"o":{"p":[1,{"q":"}"}]}}}})"},
+        {"digits inside strings stay as they are", R"({"k\"1":"\\","-5":"x\"-5 01 1e"})", false, true,
+         R"({"k\"1":"\\","-5":"x\"-5 01 1e","protocol_handler":{"excluded_schemes":{"tsl":false}}})", nullptr},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
@@ -89,6 +116,59 @@ TEST(LocalStateJson, AddAndRemoveOverTheCases) {
             !c.valid ? EditResult::Invalid : c.removed ? EditResult::Changed : EditResult::Unchanged;
         EXPECT_STREQ(Name(remove), Name(wantRemove));
         EXPECT_EQ(out, c.removed ? c.removed : "untouched");
+    }
+}
+
+// Numbers are carried as their own text: none is converted, so none changes, however far it lies
+// outside what a double holds, and none can upset the reader.
+TEST(LocalStateJson, NumbersComeBackByteForByte) {
+    const char* numbers[] = {
+        "1.00000018200001e-335", "22222303030005e300", "1.5e300", "98765432109876543210", "-0.0", "4.9e-324",
+        "1e400", "-1E+400", "0.10", "123.4560e-0007", "-9223372036854775809", "0",
+    };
+    for (const char* n : numbers) {
+        SCOPED_TRACE(n);
+        const std::string N = n;
+        const std::string start = "{\"n\":" + N + ",\"a\":[" + N + "," + N +
+                                  "],\"protocol_handler\":{\"excluded_schemes\":{\"afp\":" + N + "}}}";
+        std::string added, removed;
+        ASSERT_EQ(local_state::AddExclusion(start, "tsl", added), EditResult::Changed);
+        EXPECT_EQ(added, "{\"n\":" + N + ",\"a\":[" + N + "," + N +
+                             "],\"protocol_handler\":{\"excluded_schemes\":{\"afp\":" + N + ",\"tsl\":false}}}");
+        ASSERT_EQ(local_state::RemoveExclusion(added, "tsl", removed), EditResult::Changed);
+        EXPECT_EQ(removed, start);
+
+        // The number inside excluded_schemes moves into the removed member's place whole.
+        const std::string tslFirst = "{\"protocol_handler\":{\"excluded_schemes\":{\"tsl\":" + N + ",\"b\":[" + N +
+                                     "],\"c\":" + N + "}},\"z\":" + N + "}";
+        ASSERT_EQ(local_state::RemoveExclusion(tslFirst, "tsl", removed), EditResult::Changed);
+        EXPECT_EQ(removed, "{\"protocol_handler\":{\"excluded_schemes\":{\"c\":" + N + ",\"b\":[" + N + "]}},\"z\":" +
+                               N + "}");
+        EXPECT_TRUE(local_state::HasExclusion(tslFirst, "tsl"));
+    }
+    // A number of 400 digits.
+    const std::string big = "{\"n\":" + std::string(400, '7') + "}";
+    std::string added;
+    ASSERT_EQ(local_state::AddExclusion(big, "tsl", added), EditResult::Changed);
+    EXPECT_EQ(added, big.substr(0, big.size() - 1) + R"(,"protocol_handler":{"excluded_schemes":{"tsl":false}}})");
+}
+
+// What is not a JSON number makes the text unusable, wherever it stands.
+TEST(LocalStateJson, MalformedNumbersAreRefused) {
+    const char* numbers[] = {"01", "-01", "1.", ".5", "-", "+1", "1e", "1e+", "1.e5", "--1", "0x10", "1.2.3",
+                             "1e5e5", "1-2", "NaN", "Infinity", "-Infinity", "1 2", "-.5"};
+    for (const char* n : numbers) {
+        SCOPED_TRACE(n);
+        for (const std::string& text : {"{\"n\":" + std::string(n) + "}", "{\"n\":[" + std::string(n) + "]}",
+                                        "{\"protocol_handler\":{\"excluded_schemes\":{\"tsl\":" + std::string(n) + "}}}"}) {
+            bool valid = true;
+            EXPECT_FALSE(local_state::HasExclusion(text, "tsl", &valid));
+            EXPECT_FALSE(valid);
+            std::string out = "untouched";
+            EXPECT_EQ(local_state::AddExclusion(text, "tsl", out), EditResult::Invalid);
+            EXPECT_EQ(local_state::RemoveExclusion(text, "tsl", out), EditResult::Invalid);
+            EXPECT_EQ(out, "untouched");
+        }
     }
 }
 
