@@ -35,8 +35,8 @@ void COrlynRepairDlg::EnterFinalState() {
     }
     ::ShowWindow(hwnd, SW_RESTORE);
     ::SetWindowPos(hwnd, HWND_TOPMOST, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE);
-    if (unattended::AskPerson(Prompt::RepairSucceeded, hwnd, repair_text::kRepairSucceeded, repair_text::kProgramTitle,
-                              MB_YESNO | MB_ICONQUESTION) == IDYES)
+    if (unattended::AskPerson(Prompt::RepairSucceeded, hwnd, repair_text::kRepairSucceeded,
+                              repair_text::kProgramTitle, MB_YESNO | MB_ICONQUESTION) == IDYES)
         OpenWebPage(hwnd, ORLYN_HOME_PAGE);
     ::SendMessageW(hwnd, WM_CLOSE, 0, 0);
 }

@@ -13,5 +13,6 @@ enum class LogDisposition {
 };
 
 // Closes the log stream (both writers then write nothing), copies it where the command line asked
-// (/log), and deletes, moves or leaves the file by how the run ended; clears the log path. The move neither replaces an existing log nor creates folders.
+// (/log), and deletes, moves or leaves the file by how the run ended; clears the log path. The move
+// neither replaces an existing log nor creates folders.
 LogDisposition DisposeRepairLog(CRepairContext& context);

@@ -63,7 +63,9 @@ bool ApplyCommandLine(const wchar_t* commandLine, int& exitCode) {
     if (!options.logCopyPath.empty()) options.logCopyPath = FullPath(options.logCopyPath);
     unattended::Settings settings;
     settings.mode = options.mode;
-    settings.forceRestart = options.forceRestart;
+    // A resumed run whose removal fails again does not restart the PC once more: with a lasting fault
+    // /forcerestart would otherwise restart it without end. It leaves the entry for the next restart.
+    settings.forceRestart = options.forceRestart && !options.resumeStart;
     settings.logCopyPath = options.logCopyPath;
     settings.resumeSwitches = ResumeSwitches(options);
     unattended::Configure(settings);

@@ -17,7 +17,8 @@ bool IsInteractiveSession();
 
 // Parses the command line. With /? or an unknown switch: shows the usage box when a person can see
 // it and the run is not quiet, sets exitCode (0 or 87) and returns false: nothing else is to be done.
-// Otherwise sets the run's settings (the /log path made absolute) and returns true.
+// Otherwise sets the run's settings (the /log path made absolute; /forcerestart only for a run that
+// was not itself resumed after a restart) and returns true.
 bool ApplyCommandLine(const wchar_t* commandLine, int& exitCode);
 
 }  // namespace run_setup

@@ -167,8 +167,9 @@ INT_PTR CDHtmlDialog::DoModal() {
     impl_->pressedId.clear();
     HINSTANCE instance = ::GetModuleHandleW(nullptr);
     HWND owner = parent_;
-    HWND created = ::CreateDialogParamW(instance, MAKEINTRESOURCEW(templateId_), messageOnly_ ? HWND_MESSAGE : owner,
-                                        DialogProc, reinterpret_cast<LPARAM>(this));
+    HWND created = ::CreateDialogParamW(instance, MAKEINTRESOURCEW(templateId_),
+                                        messageOnly_ ? HWND_MESSAGE : owner, DialogProc,
+                                        reinterpret_cast<LPARAM>(this));
     if (!created) return -1;
     CWinApp* app = CWinApp::Current();
     if (app && app->mainWindowObject == this) app->mainWindow = hwnd_;

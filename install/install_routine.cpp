@@ -80,7 +80,8 @@ bool CRepairContext::InstallModule() {
     wchar_t reachText[1024] = {};
     if (!CheckSignOnReachability(reachText)) {
         WriteLog(L"%s", reachText);
-        unattended::AskPerson(Prompt::ReachabilityWarning, OwnerWindow(), reachText, kTitle, MB_OK | MB_ICONWARNING);
+        unattended::AskPerson(Prompt::ReachabilityWarning, OwnerWindow(), reachText, kTitle,
+                              MB_OK | MB_ICONWARNING);
     }
 
     ApplyEveryoneAccess(*this);

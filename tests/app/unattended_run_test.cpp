@@ -145,6 +145,25 @@ TEST(UnattendedRun, ForceRestartRequestsTheRestartAndEnds1641OrEnds3010WhenRefus
     }
 }
 
+TEST(UnattendedRun, ResumedRunWhoseRemovalFailsAgainDoesNotRestartOnceMore) {
+    RepairRunScope scope;
+    CommandLineScope commandLine(L"--start /quiet /forcerestart");
+    ScriptedMessageBoxes boxes;
+    RecordedSystemCalls calls(TRUE);
+    ScriptedRepairDlg dialog;
+    dialog.commandLine = L"OrlynRepair.exe --start /quiet /forcerestart";
+    dialog.phase = [](ScriptedRepairDlg& d, int state, int) {
+        if (state == COrlynRepairDlg::kStateRestart) d.RebootAndResume();
+        return state != COrlynRepairDlg::kStateRemoval;
+    };
+    EXPECT_EQ(RunLikeTheApplication(dialog), run_result::kRestartRequired);
+    EXPECT_EQ(boxes.Count(), 0u);
+    EXPECT_EQ(calls.RestartCount(), 0);
+    std::wstring command;
+    ASSERT_TRUE(resume_entry::ReadResumeEntry(command));
+    EXPECT_EQ(command, L"\"" + SelfPath() + L"\" --start /quiet /forcerestart");
+}
+
 TEST(UnattendedRun, FailedPhaseIsNotRetriedAndEnds1603) {
     RepairRunScope scope;
     CommandLineScope commandLine(L"/quiet");

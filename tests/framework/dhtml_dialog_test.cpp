@@ -369,7 +369,8 @@ TEST(DHtmlDialogMessageOnly, RunsItsLoopTimersAndPostsWithoutShowingAWindow) {
     bool widthKept = false;
     dialog.onDocument = [&](TestDialog& d) {
         HWND hwnd = d.GetSafeHwnd();
-        widthKept = d.SetElementWidth(L"progress_bar_percent", 102) && d.GetElementWidth(L"progress_bar_percent") == 102;
+        widthKept = d.SetElementWidth(L"progress_bar_percent", 102) &&
+                    d.GetElementWidth(L"progress_bar_percent") == 102;
         visible = ::IsWindowVisible(hwnd) != FALSE;
         topLevel = ::GetAncestor(hwnd, GA_PARENT) == ::GetDesktopWindow();
         ::SetTimer(hwnd, 101, 10, nullptr);
