@@ -6,6 +6,7 @@
 #include "build_settings.h"
 #include "common/string_format.h"
 #include "framework/seams.h"
+#include "framework/unattended.h"
 
 std::wstring COrlynRepairDlg::CheckHostsFile() {
     std::wstring path = windowsFolder;
@@ -29,12 +30,13 @@ void COrlynRepairDlg::EnterFinalState() {
     std::wstring findings = CheckHostsFile();
     if (!findings.empty()) {
         std::wstring warning = orlyn::FormatString(repair_text::kHostsWarning, findings.c_str());
-        ShowMessageBox(hwnd, warning.c_str(), repair_text::kProgramTitle, MB_OK | MB_ICONWARNING);
+        unattended::AskPerson(Prompt::HostsWarning, hwnd, warning.c_str(), repair_text::kProgramTitle,
+                              MB_OK | MB_ICONWARNING);
     }
     ::ShowWindow(hwnd, SW_RESTORE);
     ::SetWindowPos(hwnd, HWND_TOPMOST, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE);
-    if (ShowMessageBox(hwnd, repair_text::kRepairSucceeded, repair_text::kProgramTitle, MB_YESNO | MB_ICONQUESTION) ==
-        IDYES)
+    if (unattended::AskPerson(Prompt::RepairSucceeded, hwnd, repair_text::kRepairSucceeded,
+                              repair_text::kProgramTitle, MB_YESNO | MB_ICONQUESTION) == IDYES)
         OpenWebPage(hwnd, ORLYN_HOME_PAGE);
     ::SendMessageW(hwnd, WM_CLOSE, 0, 0);
 }
@@ -59,7 +61,8 @@ const wchar_t* FailurePhrase(int previousState) {
 void COrlynRepairDlg::EnterFailureState() {
     HWND hwnd = dialogWindow_;
     std::wstring text = orlyn::FormatString(repair_text::kFailurePrompt, FailurePhrase(previousState_));
-    int answer = ShowMessageBox(hwnd, text.c_str(), repair_text::kProgramTitle, MB_OKCANCEL | MB_ICONEXCLAMATION);
+    int answer = unattended::AskPerson(Prompt::PhaseFailed, hwnd, text.c_str(), repair_text::kProgramTitle,
+                                       MB_OKCANCEL | MB_ICONEXCLAMATION);
     if (answer == IDOK && !closing_) {
         RunState(kStateReset);
         StartSequenceTimers();

@@ -4,10 +4,14 @@
 
 #include "app/repair_context.h"
 #include "app/repair_texts.h"
+#include "framework/unattended.h"
 
 LogDisposition DisposeRepairLog(CRepairContext& context) {
     if (!context.logStream) return LogDisposition::NotOpen;
     context.CloseLog();
+    // The copy asked for on the command line (/log) is the final log, taken before it is deleted or moved.
+    const std::wstring& copyPath = unattended::Current().logCopyPath;
+    if (!copyPath.empty()) ::CopyFileW(context.logPath, copyPath.c_str(), FALSE);
 
     LogDisposition disposition = LogDisposition::Left;
     if (context.sequenceStarted == 0) {

@@ -12,6 +12,7 @@ enum class LogDisposition {
     Left,     // failure, restart, closed during a phase, or the move failed: stays on the desktop
 };
 
-// Closes the log stream (both writers then write nothing) and deletes, moves or leaves the file by how
-// the run ended; clears the log path. The move neither replaces an existing log nor creates folders.
+// Closes the log stream (both writers then write nothing), copies it where the command line asked
+// (/log), and deletes, moves or leaves the file by how the run ended; clears the log path. The move
+// neither replaces an existing log nor creates folders.
 LogDisposition DisposeRepairLog(CRepairContext& context);

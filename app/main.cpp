@@ -6,4 +6,5 @@
 // The one application object; RunApplication runs its InitInstance.
 static COrlynRepairApp theApp;
 
-int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) { return RunApplication(); }
+// The process exit code is the run's result (app/run_result.h).
+int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR commandLine, int) { return RunApplication(commandLine); }

@@ -7,14 +7,17 @@
 
 #include "app/orlyn_repair_dlg.h"
 #include "app/repair_texts.h"
-#include "framework/seams.h"
+#include "app/run_result.h"
+#include "app/run_setup.h"
+#include "framework/unattended.h"
 
 bool COrlynRepairApp::ConfirmStart() {
-    return ShowMessageBox(nullptr, repair_text::kConfirmStart, repair_text::kProgramTitle,
-                          MB_OKCANCEL | MB_ICONEXCLAMATION) == IDOK;
+    return unattended::AskPerson(Prompt::StartConfirmation, nullptr, repair_text::kConfirmStart,
+                                 repair_text::kProgramTitle, MB_OKCANCEL | MB_ICONEXCLAMATION) == IDOK;
 }
 
 BOOL COrlynRepairApp::InitInstance() {
+    if (!run_setup::ApplyCommandLine(commandLine, exitCode_)) return FALSE;
     ::InitCommonControls();
     CWinApp::InitInstance();
     EnableControlContainer();
@@ -24,7 +27,17 @@ BOOL COrlynRepairApp::InitInstance() {
     auto dialog = std::make_unique<COrlynRepairDlg>();
     mainWindowObject = dialog.get();
     bool started = ConfirmStart();
-    if (started) dialog->DoModal();
+    run_result::RunEnd end;
+    end.started = started;
+    if (started) {
+        // A quiet run has the same dialog, timers and sequence, in a window that is never shown.
+        if (!unattended::ShowsWindows()) dialog->SetMessageOnly(true);
+        end.dialogRan = dialog->DoModal() != -1;
+        end.sequenceStarted = dialog->sequenceStarted != 0;
+        end.sequenceState = dialog->sequenceState;
+        end.restartStarted = unattended::RestartStarted();
+    }
+    exitCode_ = run_result::ExitCodeFor(end);
     // The dialog (and whatever COM objects it holds) goes before COM does.
     mainWindowObject = nullptr;
     dialog.reset();

@@ -9,6 +9,7 @@
 #include "common/registry.h"
 #include "common/string_format.h"
 #include "framework/seams.h"
+#include "framework/unattended.h"
 #include "resources/resource.h"
 
 #ifndef DOCHOSTUIFLAG_THEME
@@ -56,6 +57,7 @@ COrlynRepairDlg::COrlynRepairDlg() : CDHtmlDialog(IDD_ORLYNREPAIR_DIALOG, IDR_HT
 COrlynRepairDlg::~COrlynRepairDlg() {
     // Close waits for the worker; this only covers a dialog that never ran its close.
     if (worker_) ::WaitForSingleObject(worker_.get(), INFINITE);
+    unattended::SetAnswerLog(nullptr);
 }
 
 BOOL COrlynRepairDlg::OnInitDialog() {
@@ -80,6 +82,7 @@ BOOL COrlynRepairDlg::OnInitDialog() {
         GatherSystemInfo();
         WriteSystemInfo();
     }
+    unattended::SetAnswerLog([this](const wchar_t* line) { WriteLog(L"%s", line); });
 
     if (!InitBuildRemovalList()) return FailInitialisation(repair_text::kInitError1);
     std::wstring extracted;
@@ -121,7 +124,8 @@ void COrlynRepairDlg::ResolveFolders() {
 }
 
 BOOL COrlynRepairDlg::FailInitialisation(const wchar_t* text) {
-    ShowMessageBox(dialogWindow_, text, repair_text::kProgramTitle, MB_OK | MB_ICONERROR);
+    unattended::AskPerson(Prompt::InitialisationError, dialogWindow_, text, repair_text::kProgramTitle,
+                          MB_OK | MB_ICONERROR);
     ::PostMessageW(dialogWindow_, WM_CLOSE, 0, 0);
     return FALSE;
 }
@@ -147,6 +151,7 @@ void COrlynRepairDlg::OnClose() {
     // The worker uses the log and this object: both stay until it has ended.
     WaitForWorker();
 
+    unattended::SetAnswerLog(nullptr);
     lastLogDisposition_ = DisposeRepairLog(*this);
     if (sequenceStarted && sequenceState == kStateFinal) resume_entry::RemoveResumeEntry();
     if (manifestTempPath[0] != L'\0') {

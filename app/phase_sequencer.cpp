@@ -3,7 +3,7 @@
 
 #include "app/progress_math.h"
 #include "app/repair_texts.h"
-#include "framework/seams.h"
+#include "framework/unattended.h"
 
 COrlynRepairDlg* COrlynRepairDlg::FromContext(LPVOID context) {
     return static_cast<COrlynRepairDlg*>(static_cast<CRepairContext*>(context));
@@ -192,8 +192,8 @@ DWORD WINAPI COrlynRepairDlg::RemovalThreadProc(LPVOID context) {
         dialog->ArmTimer(kTimerRemovalDone, 100);
         return 0;
     }
-    int answer = ShowMessageBox(dialog->OwnerWindow(), repair_text::kRestartPrompt, repair_text::kProgramTitle,
-                                MB_YESNO | MB_ICONQUESTION);
+    int answer = unattended::AskPerson(Prompt::RestartOffer, dialog->OwnerWindow(), repair_text::kRestartPrompt,
+                                       repair_text::kProgramTitle, MB_YESNO | MB_ICONQUESTION);
     dialog->ArmTimer(answer == IDYES ? kTimerEnterRestart : kTimerPhaseFailed, 100);
     return 0;
 }

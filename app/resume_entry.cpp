@@ -7,6 +7,7 @@
 #include "common/registry.h"
 #include "common/unique_handle.h"
 #include "framework/seams.h"
+#include "framework/unattended.h"
 
 namespace resume_entry {
 
@@ -15,6 +16,8 @@ std::wstring BuildResumeCommand(const wchar_t* programPath) {
     command += programPath;
     command += L"\" ";
     command += repair_text::kStartArgument;
+    // An unattended run resumes the same way (nothing is added for an interactive run).
+    command += unattended::Current().resumeSwitches;
     return command;
 }
 
@@ -74,6 +77,18 @@ void CRepairContext::RebootAndResume() {
     wchar_t programPath[MAX_PATH];
     // Without the entry the restart still goes ahead; the program then does not come back by itself.
     if (resume_entry::GetProgramPath(programPath)) (void)resume_entry::WriteResumeEntry(programPath);
+    // An unattended run without /forcerestart leaves the restart to whoever runs the PC (exit code 3010).
+    if (!unattended::RequestsRestartItself()) {
+        PostCloseRequest();
+        return;
+    }
     resume_entry::EnableShutdownPrivilege();
-    if (RequestRestart(resume_entry::kRestartFlags, resume_entry::kRestartReason)) PostCloseRequest();
+    if (RequestRestart(resume_entry::kRestartFlags, resume_entry::kRestartReason)) {
+        unattended::NoteRestartStarted();
+        PostCloseRequest();
+    } else if (unattended::IsUnattended()) {
+        // Nobody is there to close the dialog: end the run, the entry resumes it after the next restart.
+        WriteLog(L"Error\t무인 복구 : 재시작 요청이 거부되었습니다. 다음 재시작 후 복구를 이어서 진행합니다.\n");
+        PostCloseRequest();
+    }
 }

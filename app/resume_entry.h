@@ -7,8 +7,8 @@
 
 namespace resume_entry {
 
-// "\"<program path>\" --start". The path is quoted so that a folder with blanks starts this program
-// and not a program named by the path's first word.
+// "\"<program path>\" --start", followed in an unattended run by its switches. The path is quoted so
+// that a folder with blanks starts this program and not a program named by the path's first word.
 std::wstring BuildResumeCommand(const wchar_t* programPath);
 
 // Whether a command line asks for the resumed start: "--start" anywhere in it (case-sensitive).

@@ -167,7 +167,8 @@ INT_PTR CDHtmlDialog::DoModal() {
     impl_->pressedId.clear();
     HINSTANCE instance = ::GetModuleHandleW(nullptr);
     HWND owner = parent_;
-    HWND created = ::CreateDialogParamW(instance, MAKEINTRESOURCEW(templateId_), owner, DialogProc,
+    HWND created = ::CreateDialogParamW(instance, MAKEINTRESOURCEW(templateId_),
+                                        messageOnly_ ? HWND_MESSAGE : owner, DialogProc,
                                         reinterpret_cast<LPARAM>(this));
     if (!created) return -1;
     CWinApp* app = CWinApp::Current();
@@ -175,11 +176,11 @@ INT_PTR CDHtmlDialog::DoModal() {
 
     // Modal: the owner takes no input while the dialog runs.
     bool ownerWasEnabled = false;
-    if (owner && ::IsWindowEnabled(owner)) {
+    if (owner && !messageOnly_ && ::IsWindowEnabled(owner)) {
         ownerWasEnabled = true;
         ::EnableWindow(owner, FALSE);
     }
-    if (!impl_->ended && hwnd_) ::ShowWindow(hwnd_, SW_SHOWNORMAL);
+    if (!impl_->ended && hwnd_ && !messageOnly_) ::ShowWindow(hwnd_, SW_SHOWNORMAL);
 
     bool quit = false;
     WPARAM quitCode = 0;
@@ -253,8 +254,12 @@ bool CDHtmlDialog::IsDocumentComplete() const { return impl_->documentComplete; 
 
 BOOL CDHtmlDialog::OnInitDialog() {
     impl_->url = page_resources::PageUrl(nullptr, htmlId_);
-    if (gPageMode != PageMode::Native && StartBrowserPage()) return TRUE;
-    if (gPageMode == PageMode::Browser) return TRUE;  // asked for the browser only: an empty face
+    // Without a screen no browser control is made; the native page, never drawn, still keeps the
+    // element widths and tells when the page is complete.
+    if (!messageOnly_) {
+        if (gPageMode != PageMode::Native && StartBrowserPage()) return TRUE;
+        if (gPageMode == PageMode::Browser) return TRUE;  // asked for the browser only: an empty face
+    }
     StartNativePage();
     return TRUE;
 }

@@ -48,6 +48,11 @@ public:
     // Whether the page has loaded (OnDocumentComplete has been called).
     bool IsDocumentComplete() const;
 
+    // Runs the dialog in a message-only window: the same messages, timers and modal loop, but nothing
+    // on the screen (the window is never shown and the page is not drawn). Set before DoModal.
+    void SetMessageOnly(bool messageOnly) { messageOnly_ = messageOnly; }
+    bool IsMessageOnly() const { return messageOnly_; }
+
     // Which page renderer to use; Automatic by default. Tests and screenshots use Native.
     static void SetPageMode(PageMode mode);
     static PageMode GetPageMode();
@@ -98,6 +103,7 @@ private:
     UINT htmlId_;
     HWND parent_;
     HWND hwnd_ = nullptr;
+    bool messageOnly_ = false;
     PageMode activeMode_ = PageMode::Native;
     Impl* impl_ = nullptr;
 };

@@ -16,6 +16,7 @@ CWinApp::~CWinApp() {
 }
 
 BOOL CWinApp::InitInstance() { return TRUE; }
+int CWinApp::ExitInstance() { return 0; }
 
 void CWinApp::SetRegistryKey(const wchar_t* name) {
     if (!orlyn::CopyFixed(registryKey_, 260, name ? name : L"")) registryKey_[0] = L'\0';
@@ -23,9 +24,10 @@ void CWinApp::SetRegistryKey(const wchar_t* name) {
 
 CWinApp* CWinApp::Current() { return gCurrent; }
 
-int RunApplication() {
+int RunApplication(const wchar_t* commandLine) {
     CWinApp* app = CWinApp::Current();
     if (!app) return 1;
+    if (commandLine) app->commandLine = commandLine;
     app->InitInstance();
-    return 0;
+    return app->ExitInstance();
 }

@@ -10,9 +10,10 @@ public:
     CWinApp(const CWinApp&) = delete;
     CWinApp& operator=(const CWinApp&) = delete;
 
-    // Runs once from wWinMain; the process exits with 0 after it returns (there is no message loop
-    // outside modal dialogs).
+    // Runs once from wWinMain (there is no message loop outside modal dialogs).
     virtual BOOL InitInstance();
+    // Runs after InitInstance; its result is the process exit code.
+    virtual int ExitInstance();
 
     // Stores the application's registry key name (HKCU\Software\<name>), as the framework does.
     void SetRegistryKey(const wchar_t* name);
@@ -24,6 +25,7 @@ public:
     HINSTANCE Instance() const { return instance_; }
     static CWinApp* Current();
 
+    const wchar_t* commandLine = L"";  // the arguments after the program's name, as wWinMain got them
     HWND mainWindow = nullptr;        // the dialog, once created
     void* mainWindowObject = nullptr;  // the dialog object made the main window
 
@@ -33,5 +35,6 @@ private:
     bool controlContainer_ = false;
 };
 
-// Called from wWinMain: runs CWinApp::Current()->InitInstance().
-int RunApplication();
+// Called from wWinMain with its command line: runs CWinApp::Current()->InitInstance() and returns
+// its ExitInstance().
+int RunApplication(const wchar_t* commandLine = nullptr);

@@ -5,7 +5,7 @@
 
 #include "common/string_format.h"
 #include "common/unique_handle.h"
-#include "framework/seams.h"
+#include "framework/unattended.h"
 
 namespace {
 
@@ -88,7 +88,7 @@ bool RunElevatedRegistration(const wchar_t* program, const wchar_t* path) {
         if (error != ERROR_CANCELLED) {  // the user declined the elevation prompt: nothing more to say
             wchar_t text[256];
             orlyn::Format(text, 256, L"Execute RegSvr32(64bit) Failed! (error code=%d)\r\n", static_cast<int>(error));
-            ShowMessageBox(nullptr, text, L"ERROR!", MB_ICONERROR | MB_OK);
+            unattended::AskPerson(Prompt::RegistrationFailure, nullptr, text, L"ERROR!", MB_ICONERROR | MB_OK);
         }
         return false;
     }

@@ -6,7 +6,7 @@
 #include "common/unique_handle.h"
 #include "common/windows_version.h"
 #include "diagnostics/access_report.h"
-#include "framework/seams.h"
+#include "framework/unattended.h"
 #include "install/access_repair.h"
 #include "install/com_registration.h"
 #include "install/machine_key_file.h"
@@ -80,7 +80,8 @@ bool CRepairContext::InstallModule() {
     wchar_t reachText[1024] = {};
     if (!CheckSignOnReachability(reachText)) {
         WriteLog(L"%s", reachText);
-        ShowMessageBox(OwnerWindow(), reachText, kTitle, MB_OK | MB_ICONWARNING);
+        unattended::AskPerson(Prompt::ReachabilityWarning, OwnerWindow(), reachText, kTitle,
+                              MB_OK | MB_ICONWARNING);
     }
 
     ApplyEveryoneAccess(*this);

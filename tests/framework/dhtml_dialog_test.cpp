@@ -356,3 +356,38 @@ TEST_F(DHtmlDialogTest, PressThatDraggedTheWindowIsNoClick) {
     EXPECT_FALSE(dialog.HasRecord(L"click:button_exit"));
     EXPECT_TRUE(dialog.HasRecord(L"lbuttonup")) << "the dialog still ends its drag";
 }
+
+// A dialog that runs without a screen: the same init, page completion, timers and posted messages,
+// in a message-only window that is never shown (the browser control is not even tried).
+TEST(DHtmlDialogMessageOnly, RunsItsLoopTimersAndPostsWithoutShowingAWindow) {
+    CDHtmlDialog::SetPageMode(PageMode::Automatic);
+    TestDialog dialog;
+    dialog.SetMessageOnly(true);
+    std::thread worker;
+    bool visible = true;
+    bool topLevel = true;
+    bool widthKept = false;
+    dialog.onDocument = [&](TestDialog& d) {
+        HWND hwnd = d.GetSafeHwnd();
+        widthKept = d.SetElementWidth(L"progress_bar_percent", 102) &&
+                    d.GetElementWidth(L"progress_bar_percent") == 102;
+        visible = ::IsWindowVisible(hwnd) != FALSE;
+        topLevel = ::GetAncestor(hwnd, GA_PARENT) == ::GetDesktopWindow();
+        ::SetTimer(hwnd, 101, 10, nullptr);
+        worker = std::thread([hwnd] { ::PostMessageW(hwnd, kPostedMessage, 1, 0); });
+    };
+    std::thread finisher([&] {
+        bool done = testing_support::WaitUntil(
+            [&] { return dialog.HasRecord(L"timer:101") && dialog.HasRecord(L"posted:1"); }, 5000);
+        if (HWND hwnd = dialog.window.load()) ::PostMessageW(hwnd, framework_tests::kFinishMessage, done ? 1 : 0, 0);
+    });
+    EXPECT_EQ(dialog.DoModal(), 1);
+    finisher.join();
+    if (worker.joinable()) worker.join();
+    EXPECT_TRUE(dialog.HasRecord(L"document"));
+    EXPECT_FALSE(visible);
+    EXPECT_FALSE(topLevel) << "a message-only window has the message root as its parent";
+    EXPECT_EQ(dialog.ActivePageMode(), PageMode::Native);
+    EXPECT_TRUE(widthKept);
+    CDHtmlDialog::SetPageMode(PageMode::Automatic);
+}

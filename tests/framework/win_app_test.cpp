@@ -46,3 +46,25 @@ TEST(WinApp, KeepsTheRegistryKeyNameAndTheControlContainerSwitch) {
     app.SetRegistryKey(nullptr);
     EXPECT_STREQ(app.RegistryKey(), L"");
 }
+
+namespace {
+
+class ExitCodeApp : public CWinApp {
+public:
+    BOOL InitInstance() override {
+        seen = commandLine;
+        return FALSE;
+    }
+    int ExitInstance() override { return 3010; }
+    std::wstring seen;
+};
+
+}  // namespace
+
+TEST(WinApp, RunApplicationHandsOverTheCommandLineAndReturnsTheExitInstanceCode) {
+    ExitCodeApp app;
+    EXPECT_STREQ(app.commandLine, L"");
+    EXPECT_EQ(RunApplication(L"/quiet --start"), 3010);
+    EXPECT_EQ(app.seen, L"/quiet --start");
+    EXPECT_EQ(CWinApp().ExitInstance(), 0);
+}

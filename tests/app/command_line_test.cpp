@@ -1,0 +1,127 @@
+// The command line of unattended runs, and the exit codes a run ends with.
+#include <gtest/gtest.h>
+
+#include "app/command_line.h"
+#include "app/run_result.h"
+#include "app/run_setup.h"
+#include "common/string_format.h"
+
+namespace {
+
+struct ParseCase {
+    const char* name;
+    std::vector<std::wstring> arguments;
+    RunMode mode;
+    bool forceRestart;
+    bool resumeStart;
+    std::wstring logCopyPath;
+    bool usage;
+    std::wstring invalidArgument;  // empty: valid
+};
+
+}  // namespace
+
+TEST(CommandLine, ParsesSwitchesOfEitherMarkInAnyCaseAndOrder) {
+    const RunMode I = RunMode::Interactive, P = RunMode::Passive, Q = RunMode::Quiet;
+    const ParseCase cases[] = {
+        {"nothing", {}, I, false, false, L"", false, L""},
+        {"resume only", {L"--start"}, I, false, true, L"", false, L""},
+        {"quiet", {L"/quiet"}, Q, false, false, L"", false, L""},
+        {"dash mark", {L"-quiet"}, Q, false, false, L"", false, L""},
+        {"case", {L"/QuIeT", L"-NoRestart"}, Q, false, false, L"", false, L""},
+        {"passive", {L"-Passive"}, P, false, false, L"", false, L""},
+        {"force restart first", {L"/forcerestart", L"/passive"}, P, true, false, L"", false, L""},
+        {"start among switches", {L"/quiet", L"--start", L"/forcerestart"}, Q, true, true, L"", false, L""},
+        {"start first", {L"--start", L"-quiet"}, Q, false, true, L"", false, L""},
+        {"log path with blanks", {L"/log", L"C:\\my logs\\pc 1.log", L"/quiet"}, Q, false, false,
+         L"C:\\my logs\\pc 1.log", false, L""},
+        {"log between switches", {L"-QUIET", L"-LOG", L"\\\\srv\\logs\\pc1.log", L"--start"}, Q, false, true,
+         L"\\\\srv\\logs\\pc1.log", false, L""},
+        {"same switch twice", {L"/quiet", L"-QUIET"}, Q, false, false, L"", false, L""},
+        {"help", {L"/?"}, I, false, false, L"", true, L""},
+        {"help word", {L"-HELP", L"/quiet"}, Q, false, false, L"", true, L""},
+        // Pieces of an unquoted path with blanks (an entry written by an older build) are no switches.
+        {"pieces of a path", {L"Files\\Orlyn\\OrlynRepair.exe", L"--start"}, I, false, true, L"", false, L""},
+        {"unknown switch", {L"/quiet", L"/silent"}, Q, false, false, L"", false, L"/silent"},
+        {"start in another case", {L"--START"}, I, false, false, L"", false, L"--START"},
+        {"a mark without a name is no switch", {L"/"}, I, false, false, L"", false, L""},
+        {"log without a path", {L"/quiet", L"/log"}, Q, false, false, L"", false, L"/log"},
+        {"log followed by a switch", {L"/log", L"/quiet"}, Q, false, false, L"", false, L"/log"},
+        {"log followed by --start", {L"/log", L"--start"}, I, false, true, L"", false, L"/log"},
+        {"log with an empty path", {L"/log", L""}, I, false, false, L"", false, L"/log"},
+        {"two modes", {L"/quiet", L"/passive"}, P, false, false, L"", false, L"/passive"},
+        {"two restart choices", {L"/norestart", L"/forcerestart"}, I, true, false, L"", false, L"/forcerestart"},
+        {"two log paths", {L"/log", L"a.log", L"/log", L"b.log"}, I, false, false, L"b.log", false, L"/log"},
+        {"first of two unknown", {L"/x", L"/y"}, I, false, false, L"", false, L"/x"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        CommandLineOptions options = ParseCommandLine(c.arguments);
+        EXPECT_EQ(options.invalidArgument, c.invalidArgument);
+        EXPECT_EQ(options.IsValid(), c.invalidArgument.empty());
+        EXPECT_EQ(options.mode, c.mode);
+        EXPECT_EQ(options.forceRestart, c.forceRestart);
+        EXPECT_EQ(options.resumeStart, c.resumeStart);
+        EXPECT_EQ(options.logCopyPath, c.logCopyPath);
+        EXPECT_EQ(options.usage, c.usage);
+    }
+}
+
+TEST(CommandLine, ResumeSwitchesRepeatTheModeRestartChoiceAndLogAndParseBack) {
+    struct Case {
+        std::vector<std::wstring> arguments;
+        std::wstring switches;
+    } cases[] = {
+        {{}, L""},
+        {{L"--start"}, L""},
+        {{L"/QUIET"}, L" /quiet /norestart"},
+        {{L"-passive", L"-forcerestart"}, L" /passive /forcerestart"},
+        {{L"/log", L"C:\\my logs\\a.log", L"/quiet"}, L" /quiet /norestart /log \"C:\\my logs\\a.log\""},
+        {{L"/log", L"C:\\a.log"}, L" /log \"C:\\a.log\""},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(orlyn::ToUtf8(c.switches));
+        CommandLineOptions options = ParseCommandLine(c.arguments);
+        ASSERT_TRUE(options.IsValid());
+        std::wstring switches = ResumeSwitches(options);
+        EXPECT_EQ(switches, c.switches);
+        // What the resumed run reads from its entry means the same run.
+        CommandLineOptions again =
+            ParseCommandLine(run_setup::SplitArguments((L"--start" + switches).c_str()));
+        ASSERT_TRUE(again.IsValid());
+        EXPECT_TRUE(again.resumeStart);
+        EXPECT_EQ(again.mode, options.mode);
+        EXPECT_EQ(again.forceRestart, options.forceRestart);
+        EXPECT_EQ(again.logCopyPath, options.logCopyPath);
+    }
+}
+
+TEST(CommandLine, SplitsArgumentsAsTheSystemDoes) {
+    EXPECT_TRUE(run_setup::SplitArguments(L"").empty());
+    EXPECT_TRUE(run_setup::SplitArguments(nullptr).empty());
+    EXPECT_EQ(run_setup::SplitArguments(L"/quiet  /log \"C:\\a b\\c.log\" --start"),
+              (std::vector<std::wstring>{L"/quiet", L"/log", L"C:\\a b\\c.log", L"--start"}));
+}
+
+TEST(RunResult, ExitCodeFollowsHowTheRunEnded) {
+    using run_result::RunEnd;
+    struct Case {
+        const char* name;
+        RunEnd end;
+        int code;
+    } cases[] = {
+        {"start declined", {false, false, false, 0, false}, 1602},
+        {"dialog not created", {true, false, false, 0, false}, 1603},
+        {"initialisation error", {true, true, false, 0, false}, 1603},
+        {"final state", {true, true, true, 6, false}, 0},
+        {"failure not retried", {true, true, true, 7, false}, 1603},
+        {"restart requested and accepted", {true, true, true, 4, true}, 1641},
+        {"restart left for later", {true, true, true, 4, false}, 3010},
+        {"closed during the removal", {true, true, true, 2, false}, 1602},
+        {"closed before the check", {true, true, true, 0, false}, 1602},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        EXPECT_EQ(run_result::ExitCodeFor(c.end), c.code);
+    }
+}
