@@ -9,6 +9,7 @@
 #include "common/string_format.h"
 #include "common/unique_handle.h"
 #include "diagnostics/access_report.h"
+#include "install/access_list_readback.h"
 #include "support/test_support.h"
 
 using testing_support::TempDir;
@@ -32,13 +33,7 @@ void SetString(const std::wstring& path, const wchar_t* name, const std::wstring
                                               static_cast<DWORD>((value.size() + 1) * sizeof(wchar_t))));
 }
 
-std::vector<BYTE> WellKnownSid(WELL_KNOWN_SID_TYPE type) {
-    std::vector<BYTE> sid(SECURITY_MAX_SID_SIZE);
-    DWORD size = static_cast<DWORD>(sid.size());
-    if (!::CreateWellKnownSid(type, nullptr, sid.data(), &size)) return {};
-    sid.resize(size);
-    return sid;
-}
+using access_readback::WellKnownSid;
 
 std::vector<std::wstring> Pieces(const std::wstring& text) { return SplitLogPieces(text); }
 
@@ -232,18 +227,43 @@ TEST(WriteAccessReport, WithoutTheMakersKeyReportsOnlyTheOpenFailures) {
 TEST(ApplyEveryoneAccess, GrantsOnTheLastTargetsWarnsAboutMissingFilesAndReportsAgain) {
     if (MakerKeyExists()) GTEST_SKIP() << "HKLM\\SOFTWARE\\Orlyn exists on this machine";
     TempDir dir(L"ace");
+    const std::wstring folder = dir / L"game";
     const std::wstring present = dir / L"present.exe";
     const std::wstring gone = dir / L"gone.exe";
+    ASSERT_TRUE(testing_support::CreateFolders(folder));
     ASSERT_TRUE(testing_support::WriteFileBytes(present, "MZ"));
+
+    using access_readback::AllowedFileRights;
+    using access_readback::FileAces;
+    using access_readback::Reach;
+    const std::vector<BYTE> everyone = WellKnownSid(WinWorldSid);
+    // Read, write, execute and delete in the file system's own rights.
+    const ACCESS_MASK kFullUse = FILE_GENERIC_READ | FILE_GENERIC_WRITE | FILE_GENERIC_EXECUTE | DELETE;
+    for (const std::wstring& path : {folder, present}) {
+        ASSERT_NE(kFullUse, AllowedFileRights(FileAces(path), everyone, Reach::Object) & kFullUse)
+            << orlyn::ToUtf8(path) << ": Everyone may already do everything";
+    }
 
     UserInfo user;
     TempDir logDir(L"acelog");
     const std::wstring logPath = logDir / L"repair.log";
     CRepairContext context;
-    context.aclInfo.targets = {AccessTarget{present, {}}, AccessTarget{gone, {}}};
+    context.aclInfo.targets = {AccessTarget{folder, {}}, AccessTarget{present, {}}, AccessTarget{gone, {}}};
     ASSERT_TRUE(context.OpenLog(logPath.c_str()));
     ApplyEveryoneAccess(context);
     context.CloseLog();
+
+    // Read back: Everyone really got full use of each target, and a folder passes it on to what is inside.
+    for (const std::wstring& path : {folder, present}) {
+        SCOPED_TRACE(orlyn::ToUtf8(path));
+        DWORD error = 0;
+        std::vector<access_readback::Ace> aces = FileAces(path, &error);
+        ASSERT_EQ(static_cast<DWORD>(ERROR_SUCCESS), error);
+        EXPECT_EQ(kFullUse, AllowedFileRights(aces, everyone, Reach::Object) & kFullUse);
+        if (path == folder) {
+            EXPECT_EQ(kFullUse, AllowedFileRights(aces, everyone, Reach::FilesAndFoldersBelow) & kFullUse);
+        }
+    }
 
     std::vector<std::wstring> expected = {
         L"OK\tACL data 변경 작업 완료하였습니다.",
