@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <memory>
 #include <string>
 #include <thread>
 #include <vector>
@@ -462,37 +463,62 @@ TEST(InstallModule, AWholeInstallWritesExactlyTheseLinesInThisOrder) {
     EXPECT_EQ(ctx.aclInfo.targets.size(), 2u);
 }
 
-TEST(InstallModule, AFailedRegistrationEndsTheInstallWithExactlyTheseLines) {
+TEST(InstallModule, AFailedRegistrationOrPreApprovalEndsTheInstallWithExactlyTheseLines) {
     const std::wstring policyKey = std::wstring(kPolicyRoot) + L"{OrlynTestPolicy}";
     const std::wstring lockedControl = kPreApproved + std::wstring(L"{72B4B28B-9DF6-4E69-9E00-F1EE51001ADD}");
+    const std::wstring lockedControl64 = kPreApproved + std::wstring(L"{E16C6003-9217-4626-83B0-757C9EA47E53}");
     struct Case {
         const char* name;
         std::vector<PayloadEntry> entries;
-        const std::wstring* lockedKey;
+        const std::wstring* lockedKey;  // nullptr: none
+        bool wow64;
         std::vector<std::wstring> lines;  // after the banner; "<tsl>" stands for the product folder
     } cases[] = {
+        {"COM server that does not load",
+         {Entry(1014, L"$AppData$\\Orlyn\\TSL\\NotALibrary.dll", 2),
+          Entry(1014, L"$AppData$\\Orlyn\\TSL\\LICENSE.txt", 0)},
+         nullptr,
+         false,
+         {L"OK\t<tsl>NotALibrary.dll 파일을 설치하였습니다.", L"Error\t<tsl>NotALibrary.dll 파일을 등록하지 못하였습니다.",
+          L"Error\tLoadLibraryEx Failed(193)", L"OK\t<tsl>LICENSE.txt 파일을 설치하였습니다.",
+          L"Error\t신규 모듈 설치에 실패하였습니다."}},
         {"elevation policy refused",
          {Entry(1012, L"$AppData$\\Orlyn\\TSL\\TSL64.exe", 3, L"Tessel Hub (x64)", L"{OrlynTestPolicy}"),
           Entry(1014, L"$AppData$\\Orlyn\\TSL\\LICENSE.txt", 0)},
          &policyKey,
+         false,
          {L"OK\t<tsl>TSL64.exe 파일을 설치하였습니다.", L"OK\t<tsl>TSL64.exe 파일을 윈도우 방화벽에 등록하였습니다.",
           L"Error\t<tsl>TSL64.exe 파일을 등록하지 못하였습니다.", L"OK\t<tsl>LICENSE.txt 파일을 설치하였습니다.",
           L"Error\t신규 모듈 설치에 실패하였습니다."}},
         {"pre-approval key refused",
          {Entry(1014, L"$AppData$\\Orlyn\\TSL\\LICENSE.txt", 0)},
          &lockedControl,
+         false,
          {L"OK\t<tsl>LICENSE.txt 파일을 설치하였습니다.",
           L"OK\t{080F7E03-AC50-4949-AACA-E79F82D3099F} 레지스트리를 등록하였습니다.",
           L"OK\t{5D605A2B-ACDE-49CD-9642-7B268923ACD9} 레지스트리를 등록하였습니다.",
           L"Error\t{72B4B28B-9DF6-4E69-9E00-F1EE51001ADD} 레지스트리를 등록하지 못하였습니다.",
+          L"Error\t신규 모듈 설치에 실패하였습니다."}},
+        {"64-bit pre-approval key refused",
+         {},
+         &lockedControl64,
+         true,
+         {L"OK\t{080F7E03-AC50-4949-AACA-E79F82D3099F} 레지스트리를 등록하였습니다.",
+          L"OK\t{5D605A2B-ACDE-49CD-9642-7B268923ACD9} 레지스트리를 등록하였습니다.",
+          L"OK\t{72B4B28B-9DF6-4E69-9E00-F1EE51001ADD} 레지스트리를 등록하였습니다.",
+          L"OK\t{871D8DC2-84A4-4D1F-99D5-2A4E3BE2E87C} 레지스트리를 등록하였습니다.",
+          L"OK\t{A7B202AB-A508-4235-9C97-C25799782590} 레지스트리를 등록하였습니다.",
+          L"Error\t{E16C6003-9217-4626-83B0-757C9EA47E53} 64bit 레지스트리를 등록하지 못하였습니다.",
           L"Error\t신규 모듈 설치에 실패하였습니다."}},
     };
     for (Case& c : cases) {
         SCOPED_TRACE(c.name);
         InstallTraces traces;
         PreApprovedParent preApproved;
-        ReadOnlyKey locked(HKEY_LOCAL_MACHINE, *c.lockedKey);
+        std::unique_ptr<ReadOnlyKey> locked;
+        if (c.lockedKey) locked = std::make_unique<ReadOnlyKey>(HKEY_LOCAL_MACHINE, *c.lockedKey);
         InstallContext ctx;
+        ctx.wow64 = c.wow64;
         ctx.payloadList.entries = c.entries;
         EXPECT_FALSE(RunInstall(ctx));
 
