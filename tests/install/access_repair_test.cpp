@@ -113,6 +113,28 @@ private:
 
 std::vector<std::wstring> LogOf(const std::wstring& path) { return testing_support::ReadLogMessages(path); }
 
+// The list a repair writes is exactly two explicit entries without inheritance flags: Administrators
+// everything, then Everyone read. Nothing of the old list is kept. (Built from no old list, SET and GRANT
+// both give one allowed entry.) Entries inherited from the parent, which Windows adds, are not the repair's.
+void ExpectRepairList(HKEY root, const std::wstring& path, REGSAM view = 0) {
+    using namespace access_readback;
+    SCOPED_TRACE(orlyn::ToUtf8(path));
+    DWORD error = 0;
+    std::vector<Ace> explicitAces;
+    for (const Ace& ace : KeyAces(root, path, view, &error))
+        if (!(ace.flags & INHERITED_ACE)) explicitAces.push_back(ace);
+    ASSERT_EQ(static_cast<DWORD>(ERROR_SUCCESS), error);
+    ASSERT_EQ(2u, explicitAces.size());
+    EXPECT_EQ(ACCESS_ALLOWED_ACE_TYPE, explicitAces[0].type);
+    EXPECT_EQ(0, explicitAces[0].flags);
+    EXPECT_TRUE(explicitAces[0].sid == WellKnownSid(WinBuiltinAdministratorsSid));
+    EXPECT_EQ(static_cast<ACCESS_MASK>(KEY_ALL_ACCESS), KeyRights(explicitAces[0].mask));
+    EXPECT_EQ(ACCESS_ALLOWED_ACE_TYPE, explicitAces[1].type);
+    EXPECT_EQ(0, explicitAces[1].flags);
+    EXPECT_TRUE(explicitAces[1].sid == WellKnownSid(WinWorldSid));
+    EXPECT_EQ(static_cast<ACCESS_MASK>(KEY_READ), KeyRights(explicitAces[1].mask));
+}
+
 }  // namespace
 
 TEST(SplitRegistryObjectName, TakesOnlyTheLeadingRootPrefix) {
@@ -202,26 +224,8 @@ TEST(RepairRegistryKeyAccess, RepairsEveryLockedKeyOfTheTree) {
     }
     EXPECT_EQ(untouched, tree.DaclText(L"b\\d"));
 
-    // The repaired list is exactly two explicit entries, without inheritance flags: Administrators
-    // everything, Everyone read. Entries inherited from the parent (Windows adds them) are not ours.
-    using namespace access_readback;
-    for (const wchar_t* sub : {L"b", L"a\\deep\\deeper"}) {
-        SCOPED_TRACE(orlyn::ToUtf8(sub) + " " + orlyn::ToUtf8(tree.DaclText(sub)));
-        DWORD error = 0;
-        std::vector<Ace> explicitAces;
-        for (const Ace& ace : KeyAces(HKEY_LOCAL_MACHINE, tree.Path(sub), 0, &error))
-            if (!(ace.flags & INHERITED_ACE)) explicitAces.push_back(ace);
-        ASSERT_EQ(static_cast<DWORD>(ERROR_SUCCESS), error);
-        ASSERT_EQ(2u, explicitAces.size());
-        EXPECT_EQ(ACCESS_ALLOWED_ACE_TYPE, explicitAces[0].type);
-        EXPECT_EQ(0, explicitAces[0].flags);
-        EXPECT_TRUE(explicitAces[0].sid == WellKnownSid(WinBuiltinAdministratorsSid));
-        EXPECT_EQ(static_cast<ACCESS_MASK>(KEY_ALL_ACCESS), KeyRights(explicitAces[0].mask));
-        EXPECT_EQ(ACCESS_ALLOWED_ACE_TYPE, explicitAces[1].type);
-        EXPECT_EQ(0, explicitAces[1].flags);
-        EXPECT_TRUE(explicitAces[1].sid == WellKnownSid(WinWorldSid));
-        EXPECT_EQ(static_cast<ACCESS_MASK>(KEY_READ), KeyRights(explicitAces[1].mask));
-    }
+    ExpectRepairList(HKEY_LOCAL_MACHINE, tree.Path(L"b"));
+    ExpectRepairList(HKEY_LOCAL_MACHINE, tree.Path(L"a\\deep\\deeper"));
 }
 
 TEST(RepairRegistryKeyAccess, AFailingSubkeyFailsTheCallButItsSiblingsAreStillRepaired) {
@@ -285,12 +289,16 @@ TEST(RepairRegistryKeyAccess, RepairsTheWholeTreeInTheViewItWasAskedFor) {
     EXPECT_TRUE(RepairRegistryKeyAccessInView(view32.Name().c_str(), RepairView::Wow64_32));
     EXPECT_EQ(ERROR_SUCCESS, view32.OpenFully(L"child"));
     EXPECT_EQ(ERROR_SUCCESS, view32.OpenFully(L"child\\grandchild"));
+    ExpectRepairList(HKEY_LOCAL_MACHINE, view32.Path(L"child"), KEY_WOW64_32KEY);
+    ExpectRepairList(HKEY_LOCAL_MACHINE, view32.Path(L"child\\grandchild"), KEY_WOW64_32KEY);
     EXPECT_EQ(ERROR_ACCESS_DENIED, view64.OpenFully(L"child")) << "the other view's key is not touched";
     EXPECT_EQ(ERROR_ACCESS_DENIED, view64.OpenFully(L"child\\grandchild"));
 
     EXPECT_TRUE(RepairRegistryKeyAccess(view64.Name().c_str(), true));
     EXPECT_EQ(ERROR_SUCCESS, view64.OpenFully(L"child"));
     EXPECT_EQ(ERROR_SUCCESS, view64.OpenFully(L"child\\grandchild"));
+    ExpectRepairList(HKEY_LOCAL_MACHINE, view64.Path(L"child"), KEY_WOW64_64KEY);
+    ExpectRepairList(HKEY_LOCAL_MACHINE, view64.Path(L"child\\grandchild"), KEY_WOW64_64KEY);
 }
 
 TEST(RepairRegistryKeyAccess, TakesOwnershipWhenTheOwnerCannotBeRead) {
@@ -372,6 +380,7 @@ TEST(RepairComRegistryAccess, RepairsALockedComKeyInBothViews) {
     EXPECT_TRUE(LogOf(dir / L"repair.log").empty());
     EXPECT_EQ(ERROR_SUCCESS,
               ::RegOpenKeyExW(HKEY_CLASSES_ROOT, (progId + L"\\CLSID").c_str(), 0, KEY_ALL_ACCESS, probe.put()));
+    ExpectRepairList(HKEY_CLASSES_ROOT, progId + L"\\CLSID");
 }
 
 TEST(RepairComRegistryAccess, LogsEveryFailingKeyInBothViewsAndChecksTheRest) {
@@ -500,8 +509,15 @@ TEST(CFileSecurity, EveryoneSIDAllowedMergesEveryoneIntoTheListForTheObjectAndWh
         EXPECT_TRUE(WithoutSid(before, everyone) == WithoutSid(after, everyone)) << "the old list is merged, not replaced";
     }
 
+}
+
+TEST(CFileSecurity, EveryoneSIDAllowedReplacesEveryonesOldEntries) {
     // SET, not GRANT: Everyone's old entries, a deny among them, give way to the one entry.
     ORLYN_SKIP_ON_WINE("a file's deny entry is not stored, so there is none to replace");
+    using namespace access_readback;
+    const ACCESS_MASK kFullUse = FILE_GENERIC_READ | FILE_GENERIC_WRITE | FILE_GENERIC_EXECUTE | DELETE;
+    const std::vector<BYTE> everyone = WellKnownSid(WinWorldSid);
+    TempDir dir(L"fsec");
     const std::wstring denied = dir / L"denied.dll";
     ASSERT_TRUE(testing_support::WriteFileBytes(denied, "x"));
     orlyn::UniqueLocal descriptor;
