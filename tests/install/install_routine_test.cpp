@@ -44,10 +44,12 @@ public:
     }
     ~InstallContext() override { CloseLog(); }
     bool IsWow64() const override { return wow64; }
+    HWND OwnerWindow() const override { return owner; }
     std::vector<std::wstring> Messages() { return ReadLogMessages(dir_ / L"OrlynRepair.log"); }
     std::wstring AppData() const { return allUsersAppDataFolder; }
 
     bool wow64 = false;
+    HWND owner = nullptr;  // the dialog, for the boxes it owns
 
 private:
     TempDir dir_;
@@ -399,6 +401,13 @@ TEST(InstallModule, AWholeInstallWritesExactlyTheseLinesInThisOrder) {
 
     InstallContext ctx;
     ctx.wow64 = true;
+    struct Window {
+        HWND handle = ::CreateWindowExW(0, L"STATIC", L"dialog", WS_POPUP, 0, 0, 10, 10, nullptr, nullptr, nullptr,
+                                        nullptr);
+        ~Window() { ::DestroyWindow(handle); }
+    } dialog;
+    ASSERT_NE(dialog.handle, nullptr);
+    ctx.owner = dialog.handle;
     ctx.payloadList.entries = {
         Entry(1014, L"$AppData$\\Orlyn\\TSL\\LICENSE.txt", 0),
         Entry(1005, L"$AppData$\\Orlyn\\TSL\\TSL.exe", 1, L"Tessel Hub"),
@@ -460,6 +469,7 @@ TEST(InstallModule, AWholeInstallWritesExactlyTheseLinesInThisOrder) {
                                          L"관리자에게 문의하세요.\r\n");
     EXPECT_EQ(boxes.Calls()[0].caption, L"오를린 에러복구 프로그램");
     EXPECT_EQ(boxes.Calls()[0].flags, static_cast<UINT>(MB_OK | MB_ICONWARNING));
+    EXPECT_EQ(boxes.Calls()[0].owner, dialog.handle) << "the warning is owned by the dialog";
     EXPECT_EQ(ctx.aclInfo.targets.size(), 2u);
 }
 
