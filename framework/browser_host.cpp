@@ -21,49 +21,6 @@ const IID kWebBrowserEvents2 = {0x34a715a0, 0x6587, 0x11d0, {0x92, 0x4a, 0x00, 0
 using orlyn::ComPtr;
 using orlyn::UniqueBstr;
 
-// A page element's event handler: the page calls Invoke(DISPID_VALUE) when the event fires.
-class ElementHandler final : public IDispatch {
-public:
-    ElementHandler(BrowserHost::Events** events, const wchar_t* id, DhtmlEvent event)
-        : events_(events), id_(id), event_(event) {}
-
-    STDMETHODIMP QueryInterface(REFIID iid, void** out) override {
-        if (!out) return E_POINTER;
-        if (iid == IID_IUnknown || iid == IID_IDispatch) {
-            *out = static_cast<IDispatch*>(this);
-            AddRef();
-            return S_OK;
-        }
-        *out = nullptr;
-        return E_NOINTERFACE;
-    }
-    STDMETHODIMP_(ULONG) AddRef() override { return ++refs_; }
-    STDMETHODIMP_(ULONG) Release() override {
-        ULONG left = --refs_;
-        if (left == 0) delete this;
-        return left;
-    }
-    STDMETHODIMP GetTypeInfoCount(UINT* count) override {
-        if (count) *count = 0;
-        return S_OK;
-    }
-    STDMETHODIMP GetTypeInfo(UINT, LCID, ITypeInfo**) override { return E_NOTIMPL; }
-    STDMETHODIMP GetIDsOfNames(REFIID, LPOLESTR*, UINT, LCID, DISPID*) override { return E_NOTIMPL; }
-    STDMETHODIMP Invoke(DISPID id, REFIID, LCID, WORD, DISPPARAMS*, VARIANT* result, EXCEPINFO*, UINT*) override {
-        if (id != DISPID_VALUE) return DISP_E_MEMBERNOTFOUND;
-        if (result) ::VariantInit(result);
-        // The host clears *events_ when it closes; a late event then does nothing.
-        if (*events_) (*events_)->OnElementEvent(id_.c_str(), event_);
-        return S_OK;
-    }
-
-private:
-    std::atomic<ULONG> refs_{1};
-    BrowserHost::Events** events_;
-    std::wstring id_;
-    DhtmlEvent event_;
-};
-
 // The client site of the browser control: container, in-place site and frame, host UI handler and
 // the sink of the browser's events, in one object that lives as long as the control holds it.
 class BrowserSite final : public IOleClientSite,
@@ -75,7 +32,8 @@ public:
     BrowserSite(HWND window, DWORD hostFlags, BrowserHost::Events* events)
         : window_(window), hostFlags_(hostFlags), events_(events) {}
 
-    BrowserHost::Events** EventsSlot() { return &events_; }
+    // The owner events go to; nullptr once the host has closed.
+    BrowserHost::Events* Owner() const { return events_; }
     void Detach() { events_ = nullptr; }
     void SetBrowser(IUnknown* browser) { browser_ = browser; }
 
@@ -250,6 +208,62 @@ private:
     IUnknown* browser_ = nullptr;  // not held: the site is held by the browser, not the other way
 };
 
+// A page element's event handler: the page calls Invoke(DISPID_VALUE) when the event fires. The page may
+// keep it, and call it, after the host has closed: it holds a counted reference to the site, so the
+// site outlives it, and asks the site for its owner at each event (none once the host has closed).
+class ElementHandler final : public IDispatch {
+public:
+    ElementHandler(BrowserSite* site, const wchar_t* id, DhtmlEvent event);
+    ~ElementHandler();
+    ElementHandler(const ElementHandler&) = delete;
+    ElementHandler& operator=(const ElementHandler&) = delete;
+
+    STDMETHODIMP QueryInterface(REFIID iid, void** out) override {
+        if (!out) return E_POINTER;
+        if (iid == IID_IUnknown || iid == IID_IDispatch) {
+            *out = static_cast<IDispatch*>(this);
+            AddRef();
+            return S_OK;
+        }
+        *out = nullptr;
+        return E_NOINTERFACE;
+    }
+    STDMETHODIMP_(ULONG) AddRef() override { return ++refs_; }
+    STDMETHODIMP_(ULONG) Release() override {
+        ULONG left = --refs_;
+        if (left == 0) delete this;
+        return left;
+    }
+    STDMETHODIMP GetTypeInfoCount(UINT* count) override {
+        if (count) *count = 0;
+        return S_OK;
+    }
+    STDMETHODIMP GetTypeInfo(UINT, LCID, ITypeInfo**) override { return E_NOTIMPL; }
+    STDMETHODIMP GetIDsOfNames(REFIID, LPOLESTR*, UINT, LCID, DISPID*) override { return E_NOTIMPL; }
+    STDMETHODIMP Invoke(DISPID id, REFIID, LCID, WORD, DISPPARAMS*, VARIANT* result, EXCEPINFO*, UINT*) override;
+
+private:
+    std::atomic<ULONG> refs_{1};
+    BrowserSite* site_;  // counted
+    std::wstring id_;
+    DhtmlEvent event_;
+};
+
+ElementHandler::ElementHandler(BrowserSite* site, const wchar_t* id, DhtmlEvent event)
+    : site_(site), id_(id ? id : L""), event_(event) {
+    site_->AddRef();
+}
+
+ElementHandler::~ElementHandler() { site_->Release(); }
+
+STDMETHODIMP ElementHandler::Invoke(DISPID id, REFIID, LCID, WORD, DISPPARAMS*, VARIANT* result, EXCEPINFO*,
+                                    UINT*) {
+    if (id != DISPID_VALUE) return DISP_E_MEMBERNOTFOUND;
+    if (result) ::VariantInit(result);
+    if (BrowserHost::Events* events = site_->Owner()) events->OnElementEvent(id_.c_str(), event_);
+    return S_OK;
+}
+
 class WebBrowserHost final : public BrowserHost {
 public:
     ~WebBrowserHost() override { Close(); }
@@ -302,14 +316,20 @@ public:
 
     bool BindEvent(const wchar_t* elementId, DhtmlEvent event) override {
         ComPtr<IHTMLElement> element = Element(elementId);
-        if (!element || !site_) return false;
+        ComPtr<IDispatch> dispatch = NewElementHandler(elementId, event);
+        if (!element || !dispatch) return false;
         VARIANT handler;
         ::VariantInit(&handler);
         handler.vt = VT_DISPATCH;
-        handler.pdispVal = new ElementHandler(site_->EventsSlot(), elementId, event);
+        handler.pdispVal = dispatch.get();  // the element takes its own reference
         HRESULT hr = event == DhtmlEvent::Click ? element->put_onclick(handler) : element->put_onmousedown(handler);
-        ::VariantClear(&handler);
         return SUCCEEDED(hr);
+    }
+
+    ComPtr<IDispatch> NewElementHandler(const wchar_t* elementId, DhtmlEvent event) override {
+        ComPtr<IDispatch> handler;
+        if (site_) handler.attach(new ElementHandler(site_, elementId, event));
+        return handler;
     }
 
     bool HasElement(const wchar_t* elementId) override { return Element(elementId).get() != nullptr; }

@@ -7,6 +7,7 @@
 
 #include <memory>
 
+#include "common/unique_handle.h"
 #include "framework/dhtml_dialog.h"
 
 class BrowserHost {
@@ -34,6 +35,10 @@ public:
     virtual void Resize(const RECT& client) = 0;
     // Binds an element's event (after the page loaded). False when the element is missing.
     virtual bool BindEvent(const wchar_t* elementId, DhtmlEvent event) = 0;
+    // The handler object BindEvent gives the page for an element's event (also for tests); it reports to
+    // the owner while the host is open and does nothing after Close, however long the page keeps it.
+    // Empty after Close.
+    virtual orlyn::ComPtr<IDispatch> NewElementHandler(const wchar_t* elementId, DhtmlEvent event) = 0;
     virtual bool HasElement(const wchar_t* elementId) = 0;
     virtual bool SetElementWidth(const wchar_t* elementId, long width) = 0;
     virtual long GetElementWidth(const wchar_t* elementId) = 0;

@@ -17,6 +17,9 @@ using namespace testing_support;
 namespace {
 
 const wchar_t kUninstallKey[] = L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Google Chrome";
+const wchar_t kAppPathsKey[] = L"Software\\Microsoft\\Windows\\CurrentVersion\\App Paths\\Chrome.exe";
+const wchar_t kMakerKey[] = L"SOFTWARE\\Orlyn";
+const wchar_t kMachineSchemeKey[] = L"Software\\Classes\\tsl";
 
 // The product folder, Chrome's uninstall entry and the user's Local State, set up for a test and put
 // back afterwards; the scheme is unregistered before and after.
@@ -24,6 +27,9 @@ class InstallStepFixture {
 public:
     InstallStepFixture() : dir_(L"steps") {
         (void)CCustomScheme(L"tsl").Unregister();
+        orlyn::UniqueHkey maker;
+        hadMakerKey_ = orlyn::OpenRegKey(HKEY_LOCAL_MACHINE, kMakerKey, KEY_READ, orlyn::RegView::Default, maker) ==
+                       ERROR_SUCCESS;
         productFolder_ = dir_ / L"TSL";
         CreateFolders(productFolder_);
         SetString(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Orlyn\\TSL", L"InstallDirectory", productFolder_);
@@ -37,7 +43,9 @@ public:
         ctx.CloseLog();
         (void)CCustomScheme(L"tsl").Unregister();
         DeleteRegTreeForTest(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Orlyn\\TSL");
+        if (!hadMakerKey_) DeleteRegTreeForTest(HKEY_LOCAL_MACHINE, kMakerKey);
         DeleteRegTreeForTest(HKEY_LOCAL_MACHINE, kUninstallKey);
+        for (HKEY root : {HKEY_LOCAL_MACHINE, HKEY_CURRENT_USER}) DeleteRegTreeForTest(root, kAppPathsKey);
         if (hadLocalState_) WriteFileBytes(localState_, original_);
         else ::DeleteFileW(localState_.c_str());
     }
@@ -62,6 +70,25 @@ private:
     std::wstring localState_;
     std::string original_;
     bool hadLocalState_ = false;
+    bool hadMakerKey_ = false;
+};
+
+// The machine's scheme key, present but closed to this program (neither read nor write), as a key left by
+// another installer may be; opened up again at the end of the scope so it can be deleted.
+class ClosedMachineSchemeKey {
+public:
+    ClosedMachineSchemeKey() {
+        orlyn::UniqueHkey key;
+        EXPECT_EQ(orlyn::CreateRegKey(HKEY_LOCAL_MACHINE, kMachineSchemeKey, KEY_ALL_ACCESS, orlyn::RegView::Default,
+                                      key),
+                  ERROR_SUCCESS);
+        key.reset();
+        SetKeyAclForTest(HKEY_LOCAL_MACHINE, kMachineSchemeKey, L"D:P(A;;RCWD;;;BA)(A;;RCWD;;;WD)");
+    }
+    ~ClosedMachineSchemeKey() {
+        SetKeyAclForTest(HKEY_LOCAL_MACHINE, kMachineSchemeKey, L"D:(A;;KA;;;BA)(A;;KA;;;WD)");
+        DeleteRegTreeForTest(HKEY_LOCAL_MACHINE, kMachineSchemeKey);
+    }
 };
 
 std::wstring ReadCommand(HKEY root) {
@@ -122,4 +149,64 @@ TEST(InstallBrowserIntegration, ASchemeAlreadyRegisteredIsKeptAndTheChromeBranch
     EXPECT_EQ(ReadCommand(HKEY_CURRENT_USER), L"\"D:\\Other\\TSL.exe\" \"%1\"");
     EXPECT_TRUE(ReadCommand(HKEY_LOCAL_MACHINE).empty());
     EXPECT_TRUE(IsSchemeExcludedInFile(f.localState(), L"tsl"));
+}
+
+TEST(InstallBrowserIntegration, AtTheEndOfANormalRunStartsChromeWithoutAWindowAndClearsTheFlag) {
+    // The removal step shut Chrome down (flag 1) and took the exclusion out; Chrome is not running now.
+    InstallStepFixture f;
+    browser_test::ShellWindow shell;  // the desktop user's shell, whose token starts Chrome
+    ASSERT_TRUE(shell.ok());
+    browser_test::FakeChrome chrome;
+    ASSERT_TRUE(chrome.ok());
+    f.InstallChrome(chrome.folder());
+    InstallStepFixture::SetString(HKEY_LOCAL_MACHINE, kAppPathsKey, nullptr, chrome.exe());
+    ASSERT_TRUE(WriteFileBytes(f.localState(), R"({"protocol_handler":{"excluded_schemes":{"mailto":true}}})"));
+    ASSERT_FALSE(IsChromeRunning());
+    f.ctx.chromeRestart = 1;
+
+    EXPECT_TRUE(f.ctx.InstallBrowserIntegration());
+    EXPECT_TRUE(IsSchemeExcludedInFile(f.localState(), L"tsl"));
+    EXPECT_EQ(f.ctx.chromeRestart, 0);
+    // Its own executable list is empty, so Chrome comes back through its App Paths registration.
+    EXPECT_EQ(chrome.WaitForLaunchWith(L" --no-startup-window"), L"\"" + chrome.exe() + L"\" --no-startup-window");
+    EXPECT_EQ(chrome.Launches().size(), 1u);
+    EXPECT_TRUE(f.Messages().empty()) << "nothing was shut down here, so there is no restart line";
+}
+
+TEST(InstallBrowserIntegration, RegistersForTheCurrentUserWhenTheMachineRefuses) {
+    InstallStepFixture f;
+    {
+        ClosedMachineSchemeKey closed;
+        CCustomScheme scheme(L"tsl");
+        ASSERT_FALSE(scheme.IsRegistered(HKEY_LOCAL_MACHINE));
+        ASSERT_FALSE(scheme.IsRegistered(HKEY_CURRENT_USER));
+
+        EXPECT_TRUE(f.ctx.InstallBrowserIntegration());
+        EXPECT_FALSE(scheme.IsRegistered(HKEY_LOCAL_MACHINE));
+        EXPECT_TRUE(scheme.IsRegistered(HKEY_CURRENT_USER));
+        EXPECT_EQ(ReadCommand(HKEY_CURRENT_USER), L"\"" + f.productFolder() + L"\\TSL.exe\" \"%1\"");
+    }
+    EXPECT_TRUE(f.Messages().empty());
+}
+
+TEST(InstallBrowserIntegration, AnExclusionAlreadyPresentLeavesChromeAndTheFlagAlone) {
+    InstallStepFixture f;
+    browser_test::FakeChrome chrome;
+    ASSERT_TRUE(chrome.ok());
+    f.InstallChrome(chrome.folder());
+    InstallStepFixture::SetString(HKEY_LOCAL_MACHINE, kAppPathsKey, nullptr, chrome.exe());
+    const std::string excluded = R"({"protocol_handler":{"excluded_schemes":{"tsl":false}}})";
+    ASSERT_TRUE(WriteFileBytes(f.localState(), excluded));
+    ASSERT_TRUE(IsSchemeExcludedInFile(f.localState(), L"tsl"));
+    ChildProcess running;
+    ASSERT_TRUE(chrome.Start(running));
+    f.ctx.chromeRestart = 1;
+
+    EXPECT_TRUE(f.ctx.InstallBrowserIntegration());
+    EXPECT_EQ(ReadCommand(HKEY_LOCAL_MACHINE), L"\"" + f.productFolder() + L"\\TSL.exe\" \"%1\"");
+    EXPECT_EQ(ReadFileBytes(f.localState()), excluded);
+    EXPECT_EQ(f.ctx.chromeRestart, 1) << "the restart waits for a step that finds the exclusion missing";
+    EXPECT_EQ(::WaitForSingleObject(running.Handle(), 0), static_cast<DWORD>(WAIT_TIMEOUT)) << "Chrome was closed";
+    EXPECT_EQ(chrome.Launches().size(), 1u) << "only the test's own start";
+    EXPECT_TRUE(f.Messages().empty());
 }

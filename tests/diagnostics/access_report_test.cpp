@@ -9,6 +9,7 @@
 #include "common/string_format.h"
 #include "common/unique_handle.h"
 #include "diagnostics/access_report.h"
+#include "install/access_list_readback.h"
 #include "support/test_support.h"
 
 using testing_support::TempDir;
@@ -18,9 +19,26 @@ namespace {
 const std::wstring kRule(55, L'=');
 const wchar_t kMakerKey[] = L"SOFTWARE\\Orlyn";
 
-bool MakerKeyExists() {
+// The maker's key as the test finds it. An empty key (other tests of this prefix may leave one) names no
+// target; one with values or subkeys is not ours to change.
+enum class MakerKey { Absent, Empty, Filled };
+
+MakerKey MakerKeyNow() {
     orlyn::UniqueHkey key;
-    return ::RegOpenKeyExW(HKEY_LOCAL_MACHINE, kMakerKey, 0, KEY_READ, key.put()) == ERROR_SUCCESS;
+    if (::RegOpenKeyExW(HKEY_LOCAL_MACHINE, kMakerKey, 0, KEY_READ, key.put()) != ERROR_SUCCESS) return MakerKey::Absent;
+    DWORD subkeys = 0, values = 0;
+    if (::RegQueryInfoKeyW(key.get(), nullptr, nullptr, nullptr, &subkeys, nullptr, nullptr, &values, nullptr, nullptr,
+                           nullptr, nullptr) != ERROR_SUCCESS)
+        return MakerKey::Filled;
+    return subkeys || values ? MakerKey::Filled : MakerKey::Empty;
+}
+
+// The error lines of a target search that finds no target: the key cannot be opened, or it has no values.
+std::wstring NoTargetErrors(MakerKey state) {
+    return state == MakerKey::Absent ? L"SOFTWARE\\Orlyn Registry Key open() Failure - Error : 2\n"
+                                       L"SOFTWARE\\Orlyn Registry Key open() Failure - Error : 2\n"
+                                     : L"SOFTWARE\\Orlyn - RootPath : No Data\n"
+                                       L"SOFTWARE\\Orlyn - Executable : No Data\n";
 }
 
 void SetString(const std::wstring& path, const wchar_t* name, const std::wstring& value) {
@@ -32,13 +50,7 @@ void SetString(const std::wstring& path, const wchar_t* name, const std::wstring
                                               static_cast<DWORD>((value.size() + 1) * sizeof(wchar_t))));
 }
 
-std::vector<BYTE> WellKnownSid(WELL_KNOWN_SID_TYPE type) {
-    std::vector<BYTE> sid(SECURITY_MAX_SID_SIZE);
-    DWORD size = static_cast<DWORD>(sid.size());
-    if (!::CreateWellKnownSid(type, nullptr, sid.data(), &size)) return {};
-    sid.resize(size);
-    return sid;
-}
+using access_readback::WellKnownSid;
 
 std::vector<std::wstring> Pieces(const std::wstring& text) { return SplitLogPieces(text); }
 
@@ -157,7 +169,16 @@ TEST(ReadDacl, ListsTheEntriesOfAFileAndFailsQuietlyForAMissingPath) {
 }
 
 TEST(WriteAccessReport, ReportsTheTargetsOfTheMakersKey) {
-    if (MakerKeyExists()) GTEST_SKIP() << "HKLM\\SOFTWARE\\Orlyn exists on this machine; it is not ours to change";
+    const MakerKey before = MakerKeyNow();
+    if (before == MakerKey::Filled) GTEST_SKIP() << "HKLM\\SOFTWARE\\Orlyn has content on this machine";
+    // The key is deleted at the end; an empty one that was there before is made again.
+    struct PutBack {
+        bool empty;
+        ~PutBack() {
+            orlyn::UniqueHkey key;
+            if (empty) ::RegCreateKeyExW(HKEY_LOCAL_MACHINE, kMakerKey, 0, nullptr, 0, KEY_READ, nullptr, key.put(), nullptr);
+        }
+    } putBack{before == MakerKey::Empty};
     TempDir dir(L"acr");
     const std::wstring game = dir / L"game";
     const std::wstring exe = game + L"\\game.exe";
@@ -208,8 +229,9 @@ TEST(WriteAccessReport, ReportsTheTargetsOfTheMakersKey) {
     ExpectLogMatches(expected, testing_support::ReadLogMessages(logPath));
 }
 
-TEST(WriteAccessReport, WithoutTheMakersKeyReportsOnlyTheOpenFailures) {
-    if (MakerKeyExists()) GTEST_SKIP() << "HKLM\\SOFTWARE\\Orlyn exists on this machine";
+TEST(WriteAccessReport, WithoutAnyTargetReportsOnlyTheUserAndTheKeysErrors) {
+    const MakerKey state = MakerKeyNow();
+    if (state == MakerKey::Filled) GTEST_SKIP() << "HKLM\\SOFTWARE\\Orlyn has content on this machine";
     UserInfo user;
     TempDir logDir(L"acrlog");
     const std::wstring logPath = logDir / L"repair.log";
@@ -220,8 +242,7 @@ TEST(WriteAccessReport, WithoutTheMakersKeyReportsOnlyTheOpenFailures) {
     context.CloseLog();
 
     EXPECT_TRUE(context.aclInfo.targets.empty()) << "each report replaces the target list";
-    std::wstring errors = user.errors + L"SOFTWARE\\Orlyn Registry Key open() Failure - Error : 2\n"
-                                        L"SOFTWARE\\Orlyn Registry Key open() Failure - Error : 2\n";
+    std::wstring errors = user.errors + NoTargetErrors(state);
     std::vector<std::wstring> expected = {L"**Access Control Lists", L"", kRule, L"**에러 내역", L""};
     Append(expected, Pieces(errors));
     Append(expected, {kRule, L""});
@@ -230,20 +251,46 @@ TEST(WriteAccessReport, WithoutTheMakersKeyReportsOnlyTheOpenFailures) {
 }
 
 TEST(ApplyEveryoneAccess, GrantsOnTheLastTargetsWarnsAboutMissingFilesAndReportsAgain) {
-    if (MakerKeyExists()) GTEST_SKIP() << "HKLM\\SOFTWARE\\Orlyn exists on this machine";
+    const MakerKey state = MakerKeyNow();
+    if (state == MakerKey::Filled) GTEST_SKIP() << "HKLM\\SOFTWARE\\Orlyn has content on this machine";
     TempDir dir(L"ace");
+    const std::wstring folder = dir / L"game";
     const std::wstring present = dir / L"present.exe";
     const std::wstring gone = dir / L"gone.exe";
+    ASSERT_TRUE(testing_support::CreateFolders(folder));
     ASSERT_TRUE(testing_support::WriteFileBytes(present, "MZ"));
+
+    using access_readback::AllowedFileRights;
+    using access_readback::FileAces;
+    using access_readback::Reach;
+    const std::vector<BYTE> everyone = WellKnownSid(WinWorldSid);
+    // Read, write, execute and delete in the file system's own rights.
+    const ACCESS_MASK kFullUse = FILE_GENERIC_READ | FILE_GENERIC_WRITE | FILE_GENERIC_EXECUTE | DELETE;
+    for (const std::wstring& path : {folder, present}) {
+        ASSERT_NE(kFullUse, AllowedFileRights(FileAces(path), everyone, Reach::Object) & kFullUse)
+            << orlyn::ToUtf8(path) << ": Everyone may already do everything";
+    }
 
     UserInfo user;
     TempDir logDir(L"acelog");
     const std::wstring logPath = logDir / L"repair.log";
     CRepairContext context;
-    context.aclInfo.targets = {AccessTarget{present, {}}, AccessTarget{gone, {}}};
+    context.aclInfo.targets = {AccessTarget{folder, {}}, AccessTarget{present, {}}, AccessTarget{gone, {}}};
     ASSERT_TRUE(context.OpenLog(logPath.c_str()));
     ApplyEveryoneAccess(context);
     context.CloseLog();
+
+    // Read back: Everyone really got full use of each target, and a folder passes it on to what is inside.
+    for (const std::wstring& path : {folder, present}) {
+        SCOPED_TRACE(orlyn::ToUtf8(path));
+        DWORD error = 0;
+        std::vector<access_readback::Ace> aces = FileAces(path, &error);
+        ASSERT_EQ(static_cast<DWORD>(ERROR_SUCCESS), error);
+        EXPECT_EQ(kFullUse, AllowedFileRights(aces, everyone, Reach::Object) & kFullUse);
+        if (path == folder) {
+            EXPECT_EQ(kFullUse, AllowedFileRights(aces, everyone, Reach::FilesAndFoldersBelow) & kFullUse);
+        }
+    }
 
     std::vector<std::wstring> expected = {
         L"OK\tACL data 변경 작업 완료하였습니다.",
@@ -257,8 +304,7 @@ TEST(ApplyEveryoneAccess, GrantsOnTheLastTargetsWarnsAboutMissingFilesAndReports
         L"**에러 내역",
         L"",
     };
-    Append(expected, Pieces(user.errors + L"SOFTWARE\\Orlyn Registry Key open() Failure - Error : 2\n"
-                                          L"SOFTWARE\\Orlyn Registry Key open() Failure - Error : 2\n"));
+    Append(expected, Pieces(user.errors + NoTargetErrors(state)));
     Append(expected, {kRule, L""});
     Append(expected, Pieces(user.report));
     ExpectLogMatches(expected, testing_support::ReadLogMessages(logPath));

@@ -4,6 +4,8 @@
 
 #include <gtest/gtest.h>
 
+#include <string>
+
 #include "common/unique_handle.h"
 #include "framework/browser_host.h"
 #include "tests/framework/test_dialog.h"
@@ -16,11 +18,15 @@ class RecordingEvents final : public BrowserHost::Events {
 public:
     void OnPageLoaded(IDispatch*, const wchar_t*) override { ++loaded; }
     void OnPageFailed() override { ++failed; }
-    HRESULT OnElementEvent(const wchar_t*, DhtmlEvent) override {
+    HRESULT OnElementEvent(const wchar_t* id, DhtmlEvent event) override {
         ++elementEvents;
+        lastElement = id;
+        lastEvent = event;
         return S_OK;
     }
     int loaded = 0, failed = 0, elementEvents = 0;
+    std::wstring lastElement;
+    DhtmlEvent lastEvent = DhtmlEvent::Click;
 };
 
 class BrowserHostTest : public ::testing::Test {
@@ -120,4 +126,35 @@ TEST_F(BrowserHostTest, BrowserEventsReachTheOwnerUntilTheHostCloses) {
     host_->Close();  // twice is harmless
     EXPECT_FALSE(host_->HasElement(L"progress_bar_percent"));
     EXPECT_FALSE(host_->SetElementWidth(L"progress_bar_percent", 5));
+}
+
+TEST_F(BrowserHostTest, AnElementHandlerThePageKeepsPastCloseReachesNoReleasedSite) {
+    ComPtr<IDispatch> handler = host_->NewElementHandler(L"btn_retry", DhtmlEvent::MouseDown);
+    ASSERT_TRUE(handler);
+    DISPPARAMS none = {};
+    VARIANT result;
+    result.vt = VT_I4;  // preset: the handler must clear it
+    EXPECT_EQ(handler->Invoke(DISPID_VALUE, IID_NULL, 0, DISPATCH_METHOD, &none, &result, nullptr, nullptr), S_OK);
+    EXPECT_EQ(result.vt, VT_EMPTY);
+    EXPECT_EQ(events_.elementEvents, 1);
+    EXPECT_EQ(events_.lastElement, L"btn_retry");
+    EXPECT_EQ(events_.lastEvent, DhtmlEvent::MouseDown);
+    EXPECT_EQ(handler->Invoke(DISPID_UNKNOWN, IID_NULL, 0, DISPATCH_METHOD, &none, nullptr, nullptr, nullptr),
+              DISP_E_MEMBERNOTFOUND);
+    EXPECT_EQ(events_.elementEvents, 1);
+
+    // The test holds the site too, to see who else does once the host has let it go.
+    IUnknown* site = host_->ClientSite();
+    ASSERT_NE(site, nullptr);
+    site->AddRef();
+    host_->Close();
+    EXPECT_FALSE(host_->NewElementHandler(L"btn_retry", DhtmlEvent::Click)) << "no new handlers after Close";
+
+    // A late event, as a page still being torn down may send: nothing reaches the owner.
+    EXPECT_EQ(handler->Invoke(DISPID_VALUE, IID_NULL, 0, DISPATCH_METHOD, &none, nullptr, nullptr, nullptr), S_OK);
+    EXPECT_EQ(events_.elementEvents, 1);
+    ASSERT_EQ(site->Release(), 1u) << "the handler keeps the site alive";
+    EXPECT_EQ(handler->Invoke(DISPID_VALUE, IID_NULL, 0, DISPATCH_METHOD, &none, nullptr, nullptr, nullptr), S_OK);
+    EXPECT_EQ(events_.elementEvents, 1);
+    handler.reset();  // releases the site with it
 }

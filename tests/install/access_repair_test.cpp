@@ -12,6 +12,7 @@
 #include "common/string_format.h"
 #include "common/unique_handle.h"
 #include "install/access_repair.h"
+#include "install/access_list_readback.h"
 #include "install/file_security.h"
 #include "support/test_support.h"
 
@@ -45,6 +46,8 @@ public:
     }
     // Leaves only read access for everyone: KEY_ALL_ACCESS is refused from then on.
     void MakeReadOnly(const std::wstring& sub) const { SetDacl(Path(sub), L"D:P(A;;KR;;;WD)(A;;KR;;;BA)"); }
+    // Any protected list, given in SDDL.
+    void SetList(const std::wstring& sub, const wchar_t* sddl) const { SetDacl(Path(sub), sddl); }
 
     LONG OpenFully(const std::wstring& sub) const {
         orlyn::UniqueHkey key;
@@ -109,6 +112,28 @@ private:
 };
 
 std::vector<std::wstring> LogOf(const std::wstring& path) { return testing_support::ReadLogMessages(path); }
+
+// The list a repair writes is exactly two explicit entries without inheritance flags: Administrators
+// everything, then Everyone read. Nothing of the old list is kept. (Built from no old list, SET and GRANT
+// both give one allowed entry.) Entries inherited from the parent, which Windows adds, are not the repair's.
+void ExpectRepairList(HKEY root, const std::wstring& path, REGSAM view = 0) {
+    using namespace access_readback;
+    SCOPED_TRACE(orlyn::ToUtf8(path));
+    DWORD error = 0;
+    std::vector<Ace> explicitAces;
+    for (const Ace& ace : KeyAces(root, path, view, &error))
+        if (!(ace.flags & INHERITED_ACE)) explicitAces.push_back(ace);
+    ASSERT_EQ(static_cast<DWORD>(ERROR_SUCCESS), error);
+    ASSERT_EQ(2u, explicitAces.size());
+    EXPECT_EQ(ACCESS_ALLOWED_ACE_TYPE, explicitAces[0].type);
+    EXPECT_EQ(0, explicitAces[0].flags);
+    EXPECT_TRUE(explicitAces[0].sid == WellKnownSid(WinBuiltinAdministratorsSid));
+    EXPECT_EQ(static_cast<ACCESS_MASK>(KEY_ALL_ACCESS), KeyRights(explicitAces[0].mask));
+    EXPECT_EQ(ACCESS_ALLOWED_ACE_TYPE, explicitAces[1].type);
+    EXPECT_EQ(0, explicitAces[1].flags);
+    EXPECT_TRUE(explicitAces[1].sid == WellKnownSid(WinWorldSid));
+    EXPECT_EQ(static_cast<ACCESS_MASK>(KEY_READ), KeyRights(explicitAces[1].mask));
+}
 
 }  // namespace
 
@@ -187,7 +212,8 @@ TEST(RepairRegistryKeyAccess, RepairsEveryLockedKeyOfTheTree) {
     TestKeyTree tree;
     for (const wchar_t* sub : {L"a", L"a\\deep", L"a\\deep\\deeper", L"b", L"b\\c", L"b\\d"}) tree.Create(sub);
     tree.MakeReadOnly(L"a\\deep\\deeper");
-    tree.MakeReadOnly(L"b");
+    // Guests' entry and the deny entry show whether anything of the old list is kept.
+    tree.SetList(L"b", L"D:P(D;;KW;;;BG)(A;;KR;;;WD)(A;;KR;;;BA)(A;;KR;;;BG)");
     std::wstring untouched = tree.DaclText(L"b\\d");
     ASSERT_EQ(ERROR_ACCESS_DENIED, tree.OpenFully(L"b"));
 
@@ -197,10 +223,9 @@ TEST(RepairRegistryKeyAccess, RepairsEveryLockedKeyOfTheTree) {
         EXPECT_EQ(ERROR_SUCCESS, tree.OpenFully(sub));
     }
     EXPECT_EQ(untouched, tree.DaclText(L"b\\d"));
-    // The repaired list grants Administrators everything and Everyone read.
-    std::wstring repaired = tree.DaclText(L"b");
-    EXPECT_NE(std::wstring::npos, repaired.find(L";;;BA)")) << orlyn::ToUtf8(repaired);
-    EXPECT_NE(std::wstring::npos, repaired.find(L";;;WD)")) << orlyn::ToUtf8(repaired);
+
+    ExpectRepairList(HKEY_LOCAL_MACHINE, tree.Path(L"b"));
+    ExpectRepairList(HKEY_LOCAL_MACHINE, tree.Path(L"a\\deep\\deeper"));
 }
 
 TEST(RepairRegistryKeyAccess, AFailingSubkeyFailsTheCallButItsSiblingsAreStillRepaired) {
@@ -264,12 +289,16 @@ TEST(RepairRegistryKeyAccess, RepairsTheWholeTreeInTheViewItWasAskedFor) {
     EXPECT_TRUE(RepairRegistryKeyAccessInView(view32.Name().c_str(), RepairView::Wow64_32));
     EXPECT_EQ(ERROR_SUCCESS, view32.OpenFully(L"child"));
     EXPECT_EQ(ERROR_SUCCESS, view32.OpenFully(L"child\\grandchild"));
+    ExpectRepairList(HKEY_LOCAL_MACHINE, view32.Path(L"child"), KEY_WOW64_32KEY);
+    ExpectRepairList(HKEY_LOCAL_MACHINE, view32.Path(L"child\\grandchild"), KEY_WOW64_32KEY);
     EXPECT_EQ(ERROR_ACCESS_DENIED, view64.OpenFully(L"child")) << "the other view's key is not touched";
     EXPECT_EQ(ERROR_ACCESS_DENIED, view64.OpenFully(L"child\\grandchild"));
 
     EXPECT_TRUE(RepairRegistryKeyAccess(view64.Name().c_str(), true));
     EXPECT_EQ(ERROR_SUCCESS, view64.OpenFully(L"child"));
     EXPECT_EQ(ERROR_SUCCESS, view64.OpenFully(L"child\\grandchild"));
+    ExpectRepairList(HKEY_LOCAL_MACHINE, view64.Path(L"child"), KEY_WOW64_64KEY);
+    ExpectRepairList(HKEY_LOCAL_MACHINE, view64.Path(L"child\\grandchild"), KEY_WOW64_64KEY);
 }
 
 TEST(RepairRegistryKeyAccess, TakesOwnershipWhenTheOwnerCannotBeRead) {
@@ -351,6 +380,7 @@ TEST(RepairComRegistryAccess, RepairsALockedComKeyInBothViews) {
     EXPECT_TRUE(LogOf(dir / L"repair.log").empty());
     EXPECT_EQ(ERROR_SUCCESS,
               ::RegOpenKeyExW(HKEY_CLASSES_ROOT, (progId + L"\\CLSID").c_str(), 0, KEY_ALL_ACCESS, probe.put()));
+    ExpectRepairList(HKEY_CLASSES_ROOT, progId + L"\\CLSID");
 }
 
 TEST(RepairComRegistryAccess, LogsEveryFailingKeyInBothViewsAndChecksTheRest) {
@@ -444,23 +474,68 @@ TEST(CFileSecurity, EveryoneSIDAllowedGrantsOnExistingFilesAndFolders) {
     EXPECT_FALSE(security->EveryoneSIDAllowed(tooLong.c_str()));
     EXPECT_EQ(static_cast<DWORD>(ERROR_FILENAME_EXCED_RANGE), ::GetLastError());
 
-    ORLYN_SKIP_ON_WINE("file access lists are reduced to Unix mode bits and read back synthesised");
-    PACL dacl = nullptr;
-    orlyn::UniqueLocal descriptor;
-    ASSERT_EQ(ERROR_SUCCESS, ::GetNamedSecurityInfoW(file.c_str(), SE_FILE_OBJECT, DACL_SECURITY_INFORMATION,
-                                                     nullptr, nullptr, &dacl, nullptr,
-                                                     reinterpret_cast<PSECURITY_DESCRIPTOR*>(descriptor.put())));
-    BYTE everyone[SECURITY_MAX_SID_SIZE];
-    DWORD size = sizeof(everyone);
-    ASSERT_TRUE(::CreateWellKnownSid(WinWorldSid, nullptr, everyone, &size));
-    bool found = false;
-    for (DWORD i = 0; i < dacl->AceCount; ++i) {
-        void* ace = nullptr;
-        ASSERT_TRUE(::GetAce(dacl, i, &ace));
-        auto allowed = static_cast<ACCESS_ALLOWED_ACE*>(ace);
-        if (allowed->Header.AceType == ACCESS_ALLOWED_ACE_TYPE && ::EqualSid(&allowed->SidStart, everyone) &&
-            (allowed->Mask & (FILE_GENERIC_WRITE & ~SYNCHRONIZE)) != 0)
-            found = true;
+}
+
+TEST(CFileSecurity, EveryoneSIDAllowedMergesEveryoneIntoTheListForTheObjectAndWhatIsBelowIt) {
+    using namespace access_readback;
+    // Read, write, execute and delete, as the file system spells GENERIC_READ | GENERIC_WRITE |
+    // GENERIC_EXECUTE | DELETE.
+    const ACCESS_MASK kFullUse = FILE_GENERIC_READ | FILE_GENERIC_WRITE | FILE_GENERIC_EXECUTE | DELETE;
+    const std::vector<BYTE> everyone = WellKnownSid(WinWorldSid);
+    TempDir dir(L"fsec");
+    const std::wstring folder = dir / L"TSL";
+    const std::wstring file = folder + L"\\TSL.exe";
+    ASSERT_TRUE(testing_support::CreateFolders(folder));
+    ASSERT_TRUE(testing_support::WriteFileBytes(file, "MZ"));
+
+    for (const std::wstring& path : {file, folder}) {
+        SCOPED_TRACE(orlyn::ToUtf8(path));
+        const bool isFolder = path == folder;
+        DWORD error = 0;
+        std::vector<Ace> before = FileAces(path, &error);
+        ASSERT_EQ(static_cast<DWORD>(ERROR_SUCCESS), error);
+        ASSERT_NE(kFullUse, AllowedFileRights(before, everyone, Reach::Object) & kFullUse)
+            << "Everyone may already do everything: the grant would show nothing";
+
+        EXPECT_TRUE(CFileSecurity::Instance()->EveryoneSIDAllowed(path.c_str())) << ::GetLastError();
+
+        std::vector<Ace> after = FileAces(path, &error);
+        ASSERT_EQ(static_cast<DWORD>(ERROR_SUCCESS), error);
+        EXPECT_EQ(kFullUse, AllowedFileRights(after, everyone, Reach::Object) & kFullUse);
+        if (isFolder) {
+            EXPECT_EQ(kFullUse, AllowedFileRights(after, everyone, Reach::FilesAndFoldersBelow) & kFullUse)
+                << "files and folders made inside inherit the entry";
+        }
+        EXPECT_TRUE(WithoutSid(before, everyone) == WithoutSid(after, everyone)) << "the old list is merged, not replaced";
     }
-    EXPECT_TRUE(found);
+
+}
+
+TEST(CFileSecurity, EveryoneSIDAllowedReplacesEveryonesOldEntries) {
+    // SET, not GRANT: Everyone's old entries, a deny among them, give way to the one entry.
+    ORLYN_SKIP_ON_WINE("a file's deny entry is not stored, so there is none to replace");
+    using namespace access_readback;
+    const ACCESS_MASK kFullUse = FILE_GENERIC_READ | FILE_GENERIC_WRITE | FILE_GENERIC_EXECUTE | DELETE;
+    const std::vector<BYTE> everyone = WellKnownSid(WinWorldSid);
+    TempDir dir(L"fsec");
+    const std::wstring denied = dir / L"denied.dll";
+    ASSERT_TRUE(testing_support::WriteFileBytes(denied, "x"));
+    orlyn::UniqueLocal descriptor;
+    ASSERT_TRUE(::ConvertStringSecurityDescriptorToSecurityDescriptorW(
+        L"D:(D;;FW;;;WD)(A;;FA;;;BA)(A;;FA;;;SY)", SDDL_REVISION_1,
+        reinterpret_cast<PSECURITY_DESCRIPTOR*>(descriptor.put()), nullptr));
+    BOOL present = FALSE, defaulted = FALSE;
+    PACL dacl = nullptr;
+    ASSERT_TRUE(::GetSecurityDescriptorDacl(descriptor.get(), &present, &dacl, &defaulted));
+    wchar_t name[MAX_PATH];
+    ASSERT_TRUE(orlyn::CopyFixed(name, MAX_PATH, denied.c_str()));
+    ASSERT_EQ(static_cast<DWORD>(ERROR_SUCCESS),
+              ::SetNamedSecurityInfoW(name, SE_FILE_OBJECT, DACL_SECURITY_INFORMATION, nullptr, nullptr, dacl, nullptr));
+    EXPECT_TRUE(CFileSecurity::Instance()->EveryoneSIDAllowed(denied.c_str())) << ::GetLastError();
+    for (const Ace& ace : FileAces(denied)) {
+        if (ace.sid == everyone && !(ace.flags & INHERITED_ACE)) {
+            EXPECT_EQ(ACCESS_ALLOWED_ACE_TYPE, ace.type) << "Everyone's deny entry is still there";
+        }
+    }
+    EXPECT_EQ(kFullUse, AllowedFileRights(FileAces(denied), everyone, Reach::Object) & kFullUse);
 }

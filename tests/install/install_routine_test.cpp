@@ -4,14 +4,17 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <memory>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include "app/repair_context.h"
+#include "build_settings.h"
 #include "browser/custom_scheme.h"
 #include "common/registry.h"
 #include "common/string_format.h"
+#include "diagnostics/access_report.h"
 #include "install/machine_key_file.h"
 #include "install/payload_manifest_parse.h"
 #include "install/system_registrations.h"
@@ -41,10 +44,12 @@ public:
     }
     ~InstallContext() override { CloseLog(); }
     bool IsWow64() const override { return wow64; }
+    HWND OwnerWindow() const override { return owner; }
     std::vector<std::wstring> Messages() { return ReadLogMessages(dir_ / L"OrlynRepair.log"); }
     std::wstring AppData() const { return allUsersAppDataFolder; }
 
     bool wow64 = false;
+    HWND owner = nullptr;  // the dialog, for the boxes it owns
 
 private:
     TempDir dir_;
@@ -268,4 +273,274 @@ TEST(InstallModule, AWholeInstallWritesItsLinesInOrderAndKeepsAValidKeyFile) {
     ASSERT_EQ(boxes.Count(), 2u);
     EXPECT_EQ(boxes.Calls()[0].caption, L"오를린 에러복구 프로그램");
     EXPECT_EQ(boxes.Calls()[0].flags, static_cast<UINT>(MB_OK | MB_ICONWARNING));
+}
+
+namespace {
+
+const wchar_t kBannerRule[] = L"=========================";
+const std::wstring kReportRule(55, L'=');
+const wchar_t kMakerKey[] = L"SOFTWARE\\Orlyn";
+
+// A key made for the test and left with read access only, so that opening it for writing is refused;
+// opened up again and deleted at the end.
+class ReadOnlyKey {
+public:
+    ReadOnlyKey(HKEY root, std::wstring path, REGSAM view = 0) : root_(root), path_(std::move(path)), view_(view) {
+        orlyn::UniqueHkey key;
+        EXPECT_EQ(::RegCreateKeyExW(root_, path_.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS | view_, nullptr, key.put(),
+                                    nullptr),
+                  ERROR_SUCCESS);
+        SetKeyAclForTest(root_, path_, L"D:P(A;;KR;;;WD)(A;;KR;;;BA)");
+    }
+    ~ReadOnlyKey() {
+        SetKeyAclForTest(root_, path_, L"D:(A;;KA;;;BA)(A;;KA;;;WD)");
+        DeleteRegTreeForTest(root_, path_, view_);
+    }
+    ReadOnlyKey(const ReadOnlyKey&) = delete;
+    ReadOnlyKey& operator=(const ReadOnlyKey&) = delete;
+
+private:
+    HKEY root_;
+    std::wstring path_;
+    REGSAM view_;
+};
+
+// The PreApproved key itself, made for the test when the system lacks it.
+class PreApprovedParent {
+public:
+    PreApprovedParent() : path_(kPreApproved, wcslen(kPreApproved) - 1) {
+        made_ = !KeyExists(HKEY_LOCAL_MACHINE, path_);
+        orlyn::UniqueHkey key;
+        EXPECT_EQ(orlyn::CreateRegKey(HKEY_LOCAL_MACHINE, path_.c_str(), KEY_ALL_ACCESS, orlyn::RegView::Default, key),
+                  ERROR_SUCCESS);
+    }
+    ~PreApprovedParent() {
+        if (made_) DeleteRegTreeForTest(HKEY_LOCAL_MACHINE, path_);
+    }
+
+private:
+    std::wstring path_;
+    bool made_ = false;
+};
+
+// The report's lines for the user section, as this machine gives them (who runs the test is not ours to
+// fix).
+struct UserSection {
+    std::wstring report, errors;
+    UserSection() { WriteUserInfo(report, errors); }
+};
+
+void AppendPieces(std::vector<std::wstring>& to, const std::wstring& text) {
+    for (const std::wstring& piece : SplitLogPieces(text)) to.push_back(piece);
+}
+
+bool IsAccessEntryLine(const std::wstring& line) {
+    bool lead = line.rfind(L"Allowed to: ", 0) == 0 || line.rfind(L"Denied from: ", 0) == 0;
+    return lead && line.size() >= 6 && line.compare(line.size() - 6, 2, L" [") == 0 && line.back() == L']';
+}
+
+// Compares the whole log, line for line; "<entries>" stands for the access-entry lines of one target,
+// which must include the line given after it in `mustHave`.
+void ExpectExactLog(const std::vector<std::wstring>& expected, const std::vector<std::wstring>& actual,
+                    const std::wstring& mustHave = L"") {
+    size_t a = 0;
+    for (size_t e = 0; e < expected.size(); ++e) {
+        SCOPED_TRACE(testing::Message() << "expected line " << e << ", log line " << a);
+        ASSERT_LT(a, actual.size()) << "the log ends early, before " << orlyn::ToUtf8(expected[e]);
+        if (expected[e] == L"<entries>") {
+            bool found = false;
+            const size_t first = a;
+            while (a < actual.size() && IsAccessEntryLine(actual[a])) found |= actual[a++] == mustHave;
+            EXPECT_LT(first, a) << "no entry lines";
+            EXPECT_TRUE(mustHave.empty() || found) << "no line " << orlyn::ToUtf8(mustHave);
+            continue;
+        }
+        EXPECT_EQ(orlyn::ToUtf8(expected[e]), orlyn::ToUtf8(actual[a]));
+        ++a;
+    }
+    EXPECT_EQ(a, actual.size()) << "lines after the expected ones, the first: "
+                                << (a < actual.size() ? orlyn::ToUtf8(actual[a]) : "");
+}
+
+std::vector<std::wstring> Banner() { return {L"", kBannerRule, L"   신규 모듈 설치 루틴", kBannerRule}; }
+
+}  // namespace
+
+TEST(InstallModule, AWholeInstallWritesExactlyTheseLinesInThisOrder) {
+    // The maker's key is the access report's source; the test needs it to itself.
+    bool hadMakerKey = KeyExists(HKEY_LOCAL_MACHINE, kMakerKey);
+    if (hadMakerKey) {
+        orlyn::UniqueHkey maker;
+        DWORD subkeys = 0, values = 0;
+        ASSERT_EQ(::RegOpenKeyExW(HKEY_LOCAL_MACHINE, kMakerKey, 0, KEY_READ, maker.put()), ERROR_SUCCESS);
+        ASSERT_EQ(::RegQueryInfoKeyW(maker.get(), nullptr, nullptr, nullptr, &subkeys, nullptr, nullptr, &values,
+                                     nullptr, nullptr, nullptr, nullptr),
+                  ERROR_SUCCESS);
+        if (subkeys || values) GTEST_SKIP() << "HKLM\\SOFTWARE\\Orlyn has content on this machine";
+    }
+    InstallTraces traces;
+    PreApprovedParent preApproved;
+    ScriptedMessageBoxes boxes;  // the sign-on server's warning
+    TempDir game(L"game");
+    const std::wstring gameExe = game / L"game.exe";
+    ASSERT_TRUE(WriteFileBytes(gameExe, "MZ"));
+    const std::wstring gameKey = std::wstring(kMakerKey) + L"\\Game";
+    {
+        orlyn::UniqueHkey key;
+        ASSERT_EQ(orlyn::CreateRegKey(HKEY_LOCAL_MACHINE, gameKey.c_str(), KEY_ALL_ACCESS, orlyn::RegView::Default,
+                                      key),
+                  ERROR_SUCCESS);
+        ASSERT_EQ(orlyn::SetRegString(key.get(), L"RootPath", game.path().c_str()), ERROR_SUCCESS);
+        ASSERT_EQ(orlyn::SetRegString(key.get(), L"Executable", gameExe.c_str()), ERROR_SUCCESS);
+    }
+    struct MakerKeyCleanup {
+        bool whole;
+        std::wstring game;
+        ~MakerKeyCleanup() { DeleteRegTreeForTest(HKEY_LOCAL_MACHINE, whole ? kMakerKey : game); }
+    } makerCleanup{!hadMakerKey, gameKey};
+
+    InstallContext ctx;
+    ctx.wow64 = true;
+    struct Window {
+        HWND handle = ::CreateWindowExW(0, L"STATIC", L"dialog", WS_POPUP, 0, 0, 10, 10, nullptr, nullptr, nullptr,
+                                        nullptr);
+        ~Window() { ::DestroyWindow(handle); }
+    } dialog;
+    ASSERT_NE(dialog.handle, nullptr);
+    ctx.owner = dialog.handle;
+    ctx.payloadList.entries = {
+        Entry(1014, L"$AppData$\\Orlyn\\TSL\\LICENSE.txt", 0),
+        Entry(1005, L"$AppData$\\Orlyn\\TSL\\TSL.exe", 1, L"Tessel Hub"),
+        Entry(1012, L"$AppData$\\Orlyn\\TSL\\TSL64.exe", 3, L"Tessel Hub (x64)", L"{OrlynTestPolicy}"),
+    };
+    // What the module check's access report left: the targets the grant works on.
+    ctx.aclInfo.targets = {AccessTarget{game.path(), {}}, AccessTarget{gameExe, {}}};
+    UserSection user;
+    EXPECT_TRUE(RunInstall(ctx));
+
+    const std::wstring tsl = ctx.AppData() + L"\\Orlyn\\TSL\\";
+    std::vector<std::wstring> expected = Banner();
+    for (const std::wstring& line : {
+             L"OK\t" + tsl + L"LICENSE.txt 파일을 설치하였습니다.",
+             L"OK\t" + tsl + L"TSL.exe 파일을 설치하였습니다.",
+             L"OK\t" + tsl + L"TSL.exe 파일을 윈도우 방화벽에 등록하였습니다.",
+             L"OK\t" + tsl + L"TSL64.exe 파일을 설치하였습니다.",
+             L"OK\t" + tsl + L"TSL64.exe 파일을 윈도우 방화벽에 등록하였습니다.",
+             L"OK\t" + tsl + L"TSL64.exe 파일을 등록하였습니다.",
+             std::wstring(L"OK\t{080F7E03-AC50-4949-AACA-E79F82D3099F} 레지스트리를 등록하였습니다."),
+             std::wstring(L"OK\t{5D605A2B-ACDE-49CD-9642-7B268923ACD9} 레지스트리를 등록하였습니다."),
+             std::wstring(L"OK\t{72B4B28B-9DF6-4E69-9E00-F1EE51001ADD} 레지스트리를 등록하였습니다."),
+             std::wstring(L"OK\t{871D8DC2-84A4-4D1F-99D5-2A4E3BE2E87C} 레지스트리를 등록하였습니다."),
+             std::wstring(L"OK\t{A7B202AB-A508-4235-9C97-C25799782590} 레지스트리를 등록하였습니다."),
+             std::wstring(L"OK\t{E16C6003-9217-4626-83B0-757C9EA47E53} 64bit 레지스트리를 등록하였습니다."),
+             std::wstring(L"OK\t{EF9547D2-97F6-412f-A886-BABD7005A4D8} 64bit 레지스트리를 등록하였습니다."),
+             std::wstring(L"OK\t신규 모듈 설치에 성공하였습니다."),
+             std::wstring(L"OK\t데이터 파일 생성에 성공하였습니다."),
+             // The reachability message is one entry with its own CR LF line ends: its second line has
+             // no timestamp.
+             std::wstring(ORLYN_SIGNON_HOST) + L" DNS 조회에 실패하였습니다.(11001)",
+             std::wstring(L"로그인이 실패할 경우 네트워크 관리자에게 문의하세요."),
+             std::wstring(L"OK\tACL data 변경 작업 완료하였습니다."),
+             std::wstring(L""),
+             // The second access-control report: the maker's key names the two targets again.
+             std::wstring(L"**Access Control Lists"),
+             std::wstring(L""),
+             kReportRule,
+             std::wstring(L"**에러 내역"),
+             std::wstring(L""),
+         }) {
+        expected.push_back(line);
+    }
+    AppendPieces(expected, user.errors + L"SOFTWARE\\Orlyn - RootPath : No Data\n"
+                                         L"SOFTWARE\\Orlyn - Executable : No Data\n");
+    expected.insert(expected.end(), {kReportRule, L""});
+    std::vector<std::wstring> userLines = SplitLogPieces(user.report);
+    userLines.pop_back();  // the report text goes on after the user section
+    expected.insert(expected.end(), userLines.begin(), userLines.end());
+    for (const std::wstring& target : {game.path(), gameExe})
+        expected.insert(expected.end(), {kReportRule, L"Target Name : " + target, L"", L"<entries>", kReportRule, L""});
+    expected.push_back(L"");  // the piece after the report's last line feed
+    // Each target now lets Everyone read, write and execute.
+    ExpectExactLog(expected, ctx.Messages(), L"Allowed to: Everyone [RWX]");
+
+    ASSERT_EQ(boxes.Count(), 1u);
+    EXPECT_EQ(boxes.Calls()[0].text, std::wstring(ORLYN_SIGNON_HOST) +
+                                         L" DNS 조회에 실패하였습니다.(11001)\r\n로그인이 실패할 경우 네트워크 "
+                                         L"관리자에게 문의하세요.\r\n");
+    EXPECT_EQ(boxes.Calls()[0].caption, L"오를린 에러복구 프로그램");
+    EXPECT_EQ(boxes.Calls()[0].flags, static_cast<UINT>(MB_OK | MB_ICONWARNING));
+    EXPECT_EQ(boxes.Calls()[0].owner, dialog.handle) << "the warning is owned by the dialog";
+    EXPECT_EQ(ctx.aclInfo.targets.size(), 2u);
+}
+
+TEST(InstallModule, AFailedRegistrationOrPreApprovalEndsTheInstallWithExactlyTheseLines) {
+    const std::wstring policyKey = std::wstring(kPolicyRoot) + L"{OrlynTestPolicy}";
+    const std::wstring lockedControl = kPreApproved + std::wstring(L"{72B4B28B-9DF6-4E69-9E00-F1EE51001ADD}");
+    const std::wstring lockedControl64 = kPreApproved + std::wstring(L"{E16C6003-9217-4626-83B0-757C9EA47E53}");
+    struct Case {
+        const char* name;
+        std::vector<PayloadEntry> entries;
+        const std::wstring* lockedKey;  // nullptr: none
+        bool wow64;
+        std::vector<std::wstring> lines;  // after the banner; "<tsl>" stands for the product folder
+    } cases[] = {
+        {"COM server that does not load",
+         {Entry(1014, L"$AppData$\\Orlyn\\TSL\\NotALibrary.dll", 2),
+          Entry(1014, L"$AppData$\\Orlyn\\TSL\\LICENSE.txt", 0)},
+         nullptr,
+         false,
+         {L"OK\t<tsl>NotALibrary.dll 파일을 설치하였습니다.", L"Error\t<tsl>NotALibrary.dll 파일을 등록하지 못하였습니다.",
+          L"Error\tLoadLibraryEx Failed(193)", L"OK\t<tsl>LICENSE.txt 파일을 설치하였습니다.",
+          L"Error\t신규 모듈 설치에 실패하였습니다."}},
+        {"elevation policy refused",
+         {Entry(1012, L"$AppData$\\Orlyn\\TSL\\TSL64.exe", 3, L"Tessel Hub (x64)", L"{OrlynTestPolicy}"),
+          Entry(1014, L"$AppData$\\Orlyn\\TSL\\LICENSE.txt", 0)},
+         &policyKey,
+         false,
+         {L"OK\t<tsl>TSL64.exe 파일을 설치하였습니다.", L"OK\t<tsl>TSL64.exe 파일을 윈도우 방화벽에 등록하였습니다.",
+          L"Error\t<tsl>TSL64.exe 파일을 등록하지 못하였습니다.", L"OK\t<tsl>LICENSE.txt 파일을 설치하였습니다.",
+          L"Error\t신규 모듈 설치에 실패하였습니다."}},
+        {"pre-approval key refused",
+         {Entry(1014, L"$AppData$\\Orlyn\\TSL\\LICENSE.txt", 0)},
+         &lockedControl,
+         false,
+         {L"OK\t<tsl>LICENSE.txt 파일을 설치하였습니다.",
+          L"OK\t{080F7E03-AC50-4949-AACA-E79F82D3099F} 레지스트리를 등록하였습니다.",
+          L"OK\t{5D605A2B-ACDE-49CD-9642-7B268923ACD9} 레지스트리를 등록하였습니다.",
+          L"Error\t{72B4B28B-9DF6-4E69-9E00-F1EE51001ADD} 레지스트리를 등록하지 못하였습니다.",
+          L"Error\t신규 모듈 설치에 실패하였습니다."}},
+        {"64-bit pre-approval key refused",
+         {},
+         &lockedControl64,
+         true,
+         {L"OK\t{080F7E03-AC50-4949-AACA-E79F82D3099F} 레지스트리를 등록하였습니다.",
+          L"OK\t{5D605A2B-ACDE-49CD-9642-7B268923ACD9} 레지스트리를 등록하였습니다.",
+          L"OK\t{72B4B28B-9DF6-4E69-9E00-F1EE51001ADD} 레지스트리를 등록하였습니다.",
+          L"OK\t{871D8DC2-84A4-4D1F-99D5-2A4E3BE2E87C} 레지스트리를 등록하였습니다.",
+          L"OK\t{A7B202AB-A508-4235-9C97-C25799782590} 레지스트리를 등록하였습니다.",
+          L"Error\t{E16C6003-9217-4626-83B0-757C9EA47E53} 64bit 레지스트리를 등록하지 못하였습니다.",
+          L"Error\t신규 모듈 설치에 실패하였습니다."}},
+    };
+    for (Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        InstallTraces traces;
+        PreApprovedParent preApproved;
+        std::unique_ptr<ReadOnlyKey> locked;
+        if (c.lockedKey) locked = std::make_unique<ReadOnlyKey>(HKEY_LOCAL_MACHINE, *c.lockedKey);
+        InstallContext ctx;
+        ctx.wow64 = c.wow64;
+        ctx.payloadList.entries = c.entries;
+        EXPECT_FALSE(RunInstall(ctx));
+
+        const std::wstring tsl = ctx.AppData() + L"\\Orlyn\\TSL\\";
+        std::vector<std::wstring> expected = Banner();
+        for (std::wstring line : c.lines) {
+            size_t at = line.find(L"<tsl>");
+            if (at != std::wstring::npos) line.replace(at, 5, tsl);
+            expected.push_back(line);
+        }
+        ExpectExactLog(expected, ctx.Messages());
+        EXPECT_FALSE(KeyExists(HKEY_LOCAL_MACHINE, orlyn::FormatString(kUninstallKeyFormat, kProductCode)));
+        EXPECT_FALSE(InstallTraces::MachineKeyFileExists());
+    }
 }

@@ -56,6 +56,28 @@ TEST(MachineKeyHash, MatchesKnownValues) {
     }
 }
 
+// The hash XORs each table entry into one of four byte lanes, chosen by the byte's position modulo 4, so
+// one value over 0..255 misses every swap of two entries that share a lane. Four inputs, each a
+// permutation of all 256 bytes, put byte b in lane d when b's base-4 digit k is d: two entries differ in
+// some digit, so every swapped pair changes at least one of the four values. The golden values were
+// computed outside this program, from the table's published text.
+TEST(MachineKeyHash, GoldenValuesOverEveryEntryCatchAnySwappedPair) {
+    const uint32_t golden[4] = {0x5D1A2A6Du, 0xB4885468u, 0x4C6C4060u, 0xB50912AEu};
+    for (unsigned k = 0; k < 4; ++k) {
+        SCOPED_TRACE(testing::Message() << "digit " << k);
+        const unsigned below = 1u << (2 * k);  // 4^k
+        uint8_t input[256];
+        bool seen[256] = {};
+        for (unsigned p = 0; p < 256; ++p) {
+            const unsigned j = p / 4, d = p % 4;
+            input[p] = static_cast<uint8_t>((j / below) * below * 4 + d * below + j % below);
+            seen[input[p]] = true;
+        }
+        for (bool s : seen) ASSERT_TRUE(s) << "every entry is touched";
+        EXPECT_EQ(MachineKeyHash(input, sizeof(input)), golden[k]);
+    }
+}
+
 TEST(MachineKeyHash, TableIsAPermutation) {
     bool seen[256] = {};
     for (uint8_t v : kMachineKeyTable) seen[v] = true;
