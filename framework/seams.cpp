@@ -21,6 +21,7 @@ H Current(const H& handler) {
 // What the real box's modal loop does for this thread while the person reads: dispatch whatever
 // arrives. A WM_QUIT ends the box early and is left for the thread's outer loop.
 void ServeMessagesFor(DWORD ms) {
+    if (ms == 0) return;
     DWORD start = ::GetTickCount();
     for (;;) {
         MSG msg;
