@@ -49,8 +49,8 @@ public:
     // Dialog thread only. Stores the state (remembering the one before) and does what entering it means.
     void RunState(int state);
     // Starts a chain: timer 112 and then 101. Returns false, doing nothing, before initialisation has
-    // completed (or after it failed), while a chain already runs (a state 1 to 5 is on its way) or while
-    // the dialog is closing.
+    // completed (or after it failed), while a chain already runs (from its start until the prompt of its
+    // final or failure state has been answered) or while the dialog is closing.
     bool StartSequenceTimers();
     // Sets the bar's width from a percentage (0 to 100). Dialog thread only.
     void SetProgressPercent(DWORD percent);

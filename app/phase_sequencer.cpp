@@ -138,12 +138,11 @@ void COrlynRepairDlg::RunState(int state) {
         StartWorker(&COrlynRepairDlg::InstallThreadProc, kTimerPhaseFailed);
         break;
     case kStateFinal:
-        chainRunning_ = false;
         EnterFinalState();
+        chainRunning_ = false;  // only now: nothing may start a chain behind the final prompts
         break;
     case kStateFailure:
-        chainRunning_ = false;
-        EnterFailureState();
+        EnterFailureState();  // ends the chain when the prompt is answered
         break;
     default:
         break;

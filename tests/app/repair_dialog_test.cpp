@@ -251,6 +251,52 @@ TEST(RepairDialog, ResumedStartDuringTheRunningChainStartsNoSecondChain) {
     EXPECT_EQ(ChainTimers(dialog), (std::vector<UINT_PTR>{101, 100, 102, 103, 104, 105, 107, 108, 109}));
 }
 
+// A resumed start whose page finishes loading only while the run's last prompt is up (a slow page, or a
+// browser that never completes and gives way to the native page after its time-out): timer 100 then
+// fires inside that prompt and must not start the chain again behind it.
+TEST(RepairDialog, ResumedStartWhosePageCompletesDuringTheLastPromptStartsNothing) {
+    struct Case {
+        const char* name;
+        int failingState;
+        const wchar_t* prompt;
+        int answer;
+        std::vector<int> phases;
+        std::vector<UINT_PTR> timers;
+        int finalState;
+        LogDisposition log;
+    } cases[] = {
+        {"failure prompt, cancelled", 1, L"기존 모듈을 확인하는 중에 에러가 발생하였습니다.\r\n다시 시도하시겠습니까?\r\n시작되면 웹 브라우저가 모두 종료됩니다.",
+         IDCANCEL, {1}, {101, 100, 110}, COrlynRepairDlg::kStateFailure, LogDisposition::Left},
+        {"success prompt", 0, L"복구에 성공했습니다!\r\n오를린 홈페이지로 이동할까요?", IDNO, {1, 2, 3, 5},
+         {101, 102, 103, 104, 105, 107, 108, 100, 109}, COrlynRepairDlg::kStateFinal, LogDisposition::Moved},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        RepairRunScope scope;
+        RecordedSystemCalls calls;
+        ScriptedRepairDlg dialog;
+        dialog.commandLine = L"\"C:\\Program Files\\Orlyn Repair\\OrlynRepair.exe\" --start";
+        dialog.latePage = true;
+        dialog.phase = [&c](ScriptedRepairDlg&, int state, int) { return state != c.failingState; };
+        int prompts = 0;
+        seams::SetMessageBoxHandler([&](const seams::MessageBoxCall& call) {
+            ++prompts;
+            EXPECT_EQ(call.text, c.prompt);
+            dialog.CompleteDocument();  // on the dialog thread, as the page's notification comes
+            return c.answer;
+        });
+        seams::SetMessageBoxHoldTime(1000);
+        RunDialog(dialog);
+        seams::SetMessageBoxHandler(nullptr);
+
+        EXPECT_EQ(prompts, 1);
+        EXPECT_EQ(dialog.PhasesRun(), c.phases);
+        EXPECT_EQ(ChainTimers(dialog), c.timers);  // a timer is listed when its handling, prompt and all, ends
+        EXPECT_EQ(dialog.sequenceState, c.finalState);
+        EXPECT_EQ(dialog.LastLogDisposition(), c.log);
+    }
+}
+
 TEST(RepairDialog, WithoutStartArgumentTimer100NeverRuns) {
     RepairRunScope scope;
     ScriptedMessageBoxes boxes({IDNO});
