@@ -63,6 +63,8 @@ void COrlynRepairDlg::EnterFailureState() {
     std::wstring text = orlyn::FormatString(repair_text::kFailurePrompt, FailurePhrase(previousState_));
     int answer = unattended::AskPerson(Prompt::PhaseFailed, hwnd, text.c_str(), repair_text::kProgramTitle,
                                        MB_OKCANCEL | MB_ICONEXCLAMATION);
+    // The chain runs until the person has answered: a start asked for while the prompt is up is refused.
+    chainRunning_ = false;
     if (answer == IDOK && !closing_) {
         RunState(kStateReset);
         StartSequenceTimers();

@@ -93,6 +93,7 @@ BOOL COrlynRepairDlg::OnInitDialog() {
     if (!InitCheckResources()) return FailInitialisation(repair_text::kInitError4);
 
     ResolveFolders();
+    initialised_ = true;
     RunState(kStateReset);
     StartSequenceTimers();
     return TRUE;
@@ -140,7 +141,8 @@ void COrlynRepairDlg::OnDocumentComplete(IDispatch* document, const wchar_t* url
     CDHtmlDialog::OnDocumentComplete(document, url);
     // After a restart the RunOnce entry starts us with --start; the chain that OnInitDialog started
     // already runs then, and timer 100's start finds it running and does nothing.
-    if (resume_entry::HasStartArgument(ProcessCommandLine()) && !closing_)
+    // Before initialisation has completed (or after it failed) there is no chain to start.
+    if (resume_entry::HasStartArgument(ProcessCommandLine()) && ChainMayRun())
         ::SetTimer(dialogWindow_, kTimerResumeStart, 100, nullptr);
 }
 
@@ -222,7 +224,7 @@ bool COrlynRepairDlg::OnMessage(UINT message, WPARAM wParam, LPARAM lParam, LRES
         result = DefaultHandling(message, wParam, lParam);
         return true;
     case kArmTimerMessage:
-        if (!closing_) ::SetTimer(dialogWindow_, wParam, static_cast<UINT>(lParam), nullptr);
+        if (ChainMayRun()) ::SetTimer(dialogWindow_, wParam, static_cast<UINT>(lParam), nullptr);
         result = 0;
         return true;
     case kCancelTimerMessage:

@@ -48,8 +48,9 @@ public:
 
     // Dialog thread only. Stores the state (remembering the one before) and does what entering it means.
     void RunState(int state);
-    // Starts a chain: timer 112 and then 101. Returns false, doing nothing, while a chain already runs
-    // (a state 1 to 5 is on its way) or the dialog is closing.
+    // Starts a chain: timer 112 and then 101. Returns false, doing nothing, before initialisation has
+    // completed (or after it failed), while a chain already runs (from its start until the prompt of its
+    // final or failure state has been answered) or while the dialog is closing.
     bool StartSequenceTimers();
     // Sets the bar's width from a percentage (0 to 100). Dialog thread only.
     void SetProgressPercent(DWORD percent);
@@ -112,6 +113,8 @@ private:
     void WaitForWorker();
     void EnterFinalState();
     void EnterFailureState();
+    // Whether a timer of the chain may be armed: only after a complete initialisation and before close.
+    bool ChainMayRun() const { return initialised_ && !closing_; }
     void PaintMinimised();
     void DragStep(LPARAM lParam);
 
@@ -120,6 +123,9 @@ private:
     orlyn::UniqueHandle worker_;
     int previousState_ = 0;
     bool chainRunning_ = false;
+    // Set once initialisation has completed. After an initialisation error it stays false for good, so
+    // nothing that arrives while the error box is up (a resumed start's timer 100) can start the chain.
+    bool initialised_ = false;
     bool closing_ = false;
     LogDisposition lastLogDisposition_ = LogDisposition::NotOpen;
 };

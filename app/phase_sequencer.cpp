@@ -12,7 +12,7 @@ COrlynRepairDlg* COrlynRepairDlg::FromContext(LPVOID context) {
 void COrlynRepairDlg::ArmTimer(UINT id, UINT elapseMs) {
     if (!dialogWindow_) return;
     if (::GetCurrentThreadId() == dialogThread_) {
-        if (!closing_) ::SetTimer(dialogWindow_, id, elapseMs, nullptr);
+        if (ChainMayRun()) ::SetTimer(dialogWindow_, id, elapseMs, nullptr);
         return;
     }
     // A window timer belongs to the thread that sets it: a worker asks the dialog thread to set it.
@@ -33,7 +33,7 @@ void COrlynRepairDlg::PostCloseRequest() {
 }
 
 bool COrlynRepairDlg::StartSequenceTimers() {
-    if (chainRunning_ || closing_) return false;
+    if (!ChainMayRun() || chainRunning_) return false;
     chainRunning_ = true;
     sequenceStarted = 1;
     ::SetTimer(dialogWindow_, kTimerRedraw, 100, nullptr);
@@ -138,12 +138,11 @@ void COrlynRepairDlg::RunState(int state) {
         StartWorker(&COrlynRepairDlg::InstallThreadProc, kTimerPhaseFailed);
         break;
     case kStateFinal:
-        chainRunning_ = false;
         EnterFinalState();
+        chainRunning_ = false;  // only now: nothing may start a chain behind the final prompts
         break;
     case kStateFailure:
-        chainRunning_ = false;
-        EnterFailureState();
+        EnterFailureState();  // ends the chain when the prompt is answered
         break;
     default:
         break;

@@ -26,8 +26,16 @@ using MessageBoxHandler = std::function<int(const MessageBoxCall&)>;
 using RestartHandler = std::function<BOOL(UINT flags, DWORD reason)>;
 using OpenPageHandler = std::function<bool(HWND owner, const std::wstring& url)>;
 
-// An empty handler restores the system's behaviour. Not for use while another thread calls the seam.
+// An empty handler restores the system's behaviour (and the default hold time below). Not for use while
+// another thread calls the seam.
 void SetMessageBoxHandler(MessageBoxHandler handler);
+
+// A scripted box stays up like the real one: while it is up its owner is disabled and the calling
+// thread's messages are served (timers fire, posted and sent messages are delivered), and only after
+// the hold time is the handler's answer returned. 0 returns the answer at once.
+constexpr DWORD kDefaultMessageBoxHoldMs = 300;
+void SetMessageBoxHoldTime(DWORD ms);
+DWORD MessageBoxHoldTime();
 void SetRestartHandler(RestartHandler handler);
 void SetOpenPageHandler(OpenPageHandler handler);
 

@@ -251,6 +251,52 @@ TEST(RepairDialog, ResumedStartDuringTheRunningChainStartsNoSecondChain) {
     EXPECT_EQ(ChainTimers(dialog), (std::vector<UINT_PTR>{101, 100, 102, 103, 104, 105, 107, 108, 109}));
 }
 
+// A resumed start whose page finishes loading only while the run's last prompt is up (a slow page, or a
+// browser that never completes and gives way to the native page after its time-out): timer 100 then
+// fires inside that prompt and must not start the chain again behind it.
+TEST(RepairDialog, ResumedStartWhosePageCompletesDuringTheLastPromptStartsNothing) {
+    struct Case {
+        const char* name;
+        int failingState;
+        const wchar_t* prompt;
+        int answer;
+        std::vector<int> phases;
+        std::vector<UINT_PTR> timers;
+        int finalState;
+        LogDisposition log;
+    } cases[] = {
+        {"failure prompt, cancelled", 1, L"기존 모듈을 확인하는 중에 에러가 발생하였습니다.\r\n다시 시도하시겠습니까?\r\n시작되면 웹 브라우저가 모두 종료됩니다.",
+         IDCANCEL, {1}, {101, 100, 110}, COrlynRepairDlg::kStateFailure, LogDisposition::Left},
+        {"success prompt", 0, L"복구에 성공했습니다!\r\n오를린 홈페이지로 이동할까요?", IDNO, {1, 2, 3, 5},
+         {101, 102, 103, 104, 105, 107, 108, 100, 109}, COrlynRepairDlg::kStateFinal, LogDisposition::Moved},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        RepairRunScope scope;
+        RecordedSystemCalls calls;
+        ScriptedRepairDlg dialog;
+        dialog.commandLine = L"\"C:\\Program Files\\Orlyn Repair\\OrlynRepair.exe\" --start";
+        dialog.latePage = true;
+        dialog.phase = [&c](ScriptedRepairDlg&, int state, int) { return state != c.failingState; };
+        int prompts = 0;
+        seams::SetMessageBoxHandler([&](const seams::MessageBoxCall& call) {
+            ++prompts;
+            EXPECT_EQ(call.text, c.prompt);
+            dialog.CompleteDocument();  // on the dialog thread, as the page's notification comes
+            return c.answer;
+        });
+        seams::SetMessageBoxHoldTime(1000);
+        RunDialog(dialog);
+        seams::SetMessageBoxHandler(nullptr);
+
+        EXPECT_EQ(prompts, 1);
+        EXPECT_EQ(dialog.PhasesRun(), c.phases);
+        EXPECT_EQ(ChainTimers(dialog), c.timers);  // a timer is listed when its handling, prompt and all, ends
+        EXPECT_EQ(dialog.sequenceState, c.finalState);
+        EXPECT_EQ(dialog.LastLogDisposition(), c.log);
+    }
+}
+
 TEST(RepairDialog, WithoutStartArgumentTimer100NeverRuns) {
     RepairRunScope scope;
     ScriptedMessageBoxes boxes({IDNO});
@@ -293,40 +339,79 @@ TEST(RepairDialog, CloseDuringAPhaseWaitsForTheWorkerAndIgnoresItsResult) {
     EXPECT_EQ(LogMessages(app_tests::DesktopLogPath()), before);
 }
 
+// The error box stays up longer than timer 100's and timer 101's delays together, and the page's
+// document-complete notification arrives while it is up: with --start that is where a chain could be
+// armed. Whatever arrives and however long the box stays, nothing may start.
 TEST(RepairDialog, InitialisationErrorsShowTheirTextNeverStartAndDeleteTheLog) {
     struct Case {
         int step;
+        const wchar_t* commandLine;
         std::wstring text;
-    } cases[] = {
-        {1, repair_text::kInitError1},
-        {2, orlyn::FormatString(repair_text::kInitError2, L"temp folder")},
-        {3, orlyn::FormatString(repair_text::kInitError3, L"manifest line 3")},
-        {4, repair_text::kInitError4},
     };
+    const wchar_t* plain = L"\"C:\\Program Files\\Orlyn Repair\\OrlynRepair.exe\"";
+    const wchar_t* resumed = L"\"C:\\Program Files\\Orlyn Repair\\OrlynRepair.exe\" --start";
+    const std::wstring texts[] = {
+        L"초기화 에러 #1 : 삭제 목록을 얻어오는데 실패하였습니다.",
+        L"초기화 에러 #2 : 설치 파일 목록 리스트 파일에 문제가 있습니다.\r\n\r\ntemp folder",
+        L"초기화 에러 #3 : 설치 파일 목록을 얻어오는데 실패하였습니다.\r\n\r\nmanifest line 3",
+        L"초기화 에러 #4 : 설치할 파일이 존재하지 않습니다.",
+    };
+    std::vector<Case> cases;
+    for (int step = 1; step <= 4; ++step) {
+        cases.push_back({step, plain, texts[step - 1]});
+        cases.push_back({step, resumed, texts[step - 1]});
+    }
     for (const auto& c : cases) {
-        SCOPED_TRACE(testing::Message() << "init step " << c.step);
+        SCOPED_TRACE(testing::Message() << "init step " << c.step << ", command line " << orlyn::ToUtf8(c.commandLine));
         RepairRunScope scope;
         ScriptedRepairDlg dialog;
         dialog.failingInitStep = c.step;
-        std::vector<seams::MessageBoxCall> shown;
-        bool logExistedAtError = false;
-        seams::SetMessageBoxHandler([&](const seams::MessageBoxCall& call) {
-            shown.push_back(call);
-            logExistedAtError = testing_support::FileExists(app_tests::DesktopLogPath());
-            return IDOK;
-        });
+        dialog.commandLine = c.commandLine;
+        ScriptedMessageBoxes boxes;
+        seams::SetMessageBoxHoldTime(1000);
         RunDialog(dialog);
-        seams::SetMessageBoxHandler(nullptr);
+
+        auto shown = boxes.Calls();
         ASSERT_EQ(shown.size(), 1u);
         EXPECT_EQ(shown[0].text, c.text);
+        EXPECT_EQ(shown[0].caption, L"오를린 에러복구 프로그램");
         EXPECT_EQ(shown[0].flags, static_cast<UINT>(MB_OK | MB_ICONERROR));
         EXPECT_EQ(shown[0].owner, dialog.Window());
-        EXPECT_TRUE(logExistedAtError);
+        EXPECT_TRUE(dialog.IsDocumentComplete()) << "the page's notification did not come while the box was up";
         EXPECT_TRUE(dialog.PhasesRun().empty());
+        EXPECT_TRUE(ChainTimers(dialog).empty());
         EXPECT_EQ(dialog.sequenceStarted, 0);
+        EXPECT_FALSE(dialog.IsChainRunning());
+        std::wstring command;
+        EXPECT_FALSE(resume_entry::ReadResumeEntry(command)) << "left: " << orlyn::ToUtf8(command);
         EXPECT_EQ(dialog.LastLogDisposition(), LogDisposition::Deleted);
         EXPECT_FALSE(testing_support::FileExists(app_tests::DesktopLogPath()));
     }
+}
+
+// Whatever asks for the chain while the error box is up, a timer 100 of a resumed start or a direct call,
+// is refused.
+TEST(RepairDialog, AfterAnInitialisationErrorTheChainCannotBeStarted) {
+    RepairRunScope scope;
+    ScriptedRepairDlg dialog;
+    dialog.failingInitStep = 2;
+    bool startRefused = false, logExistedAtError = false;
+    seams::SetMessageBoxHandler([&](const seams::MessageBoxCall&) {
+        logExistedAtError = testing_support::FileExists(app_tests::DesktopLogPath());
+        startRefused = !dialog.StartSequenceTimers();
+        dialog.ArmTimer(COrlynRepairDlg::kTimerEnterCheck, 10);
+        ::PostMessageW(dialog.Window(), WM_TIMER, COrlynRepairDlg::kTimerResumeStart, 0);
+        return IDOK;
+    });
+    RunDialog(dialog);
+    seams::SetMessageBoxHandler(nullptr);
+    EXPECT_TRUE(logExistedAtError);
+    EXPECT_TRUE(startRefused);
+    EXPECT_TRUE(dialog.PhasesRun().empty());
+    EXPECT_EQ(ChainTimers(dialog), (std::vector<UINT_PTR>{100}));
+    EXPECT_EQ(dialog.sequenceStarted, 0);
+    EXPECT_EQ(dialog.LastLogDisposition(), LogDisposition::Deleted);
+    EXPECT_FALSE(testing_support::FileExists(app_tests::DesktopLogPath()));
 }
 
 TEST(RepairDialog, EscapeAndEnterDoNotEndTheDialog) {

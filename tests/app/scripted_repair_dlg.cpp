@@ -51,6 +51,20 @@ bool ScriptedRepairDlg::InitLoadPayloadList(const wchar_t* path) {
     return false;
 }
 
+void ScriptedRepairDlg::OnDocumentComplete(IDispatch* document, const wchar_t* url) {
+    if (latePage) {
+        documentHeld_ = true;
+        return;
+    }
+    COrlynRepairDlg::OnDocumentComplete(document, url);
+}
+
+void ScriptedRepairDlg::CompleteDocument() {
+    if (!documentHeld_) return;
+    documentHeld_ = false;
+    COrlynRepairDlg::OnDocumentComplete(nullptr, L"");
+}
+
 std::vector<int> ScriptedRepairDlg::PhasesRun() const {
     std::lock_guard<std::mutex> guard(mutex_);
     return phasesRun_;

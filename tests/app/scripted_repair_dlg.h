@@ -38,6 +38,10 @@ public:
     const wchar_t* commandLine = L"OrlynRepair.exe";
     // When set, replaces the Windows folder that initialisation found (the hosts file is read there).
     std::wstring windowsFolderOverride;
+    // A page that finishes loading late: the document-complete notification is kept back until the
+    // test calls CompleteDocument (on the dialog thread).
+    bool latePage = false;
+    void CompleteDocument();
 
     std::vector<int> PhasesRun() const;
     int RunsOf(int state) const;
@@ -71,8 +75,10 @@ protected:
     }
     const wchar_t* ProcessCommandLine() const override { return commandLine; }
     bool OnMessage(UINT message, WPARAM wParam, LPARAM lParam, LRESULT& result) override;
+    void OnDocumentComplete(IDispatch* document, const wchar_t* url) override;
 
 private:
+    bool documentHeld_ = false;
     mutable std::mutex mutex_;
     std::vector<int> phasesRun_;
     std::vector<UINT_PTR> timersSeen_;
