@@ -75,7 +75,6 @@ BOOL COrlynRepairDlg::OnInitDialog() {
                    SWP_NOZORDER);
 
     OpenRepairLog();
-    logHandle.SetOwnerWindow(hwnd);
     if (IsLogOpen()) {
         GatherSystemInfo();
         WriteSystemInfo();
