@@ -19,7 +19,7 @@ constexpr ULONG kFileNameInformation = 9;
 constexpr ULONG kSeDebugPrivilege = 20;
 constexpr size_t kNameBufferBytes = 4096;
 constexpr size_t kNameBufferCap = 64 * 1024 + 16;  // UNICODE_STRING lengths are 16-bit
-// How long the end of a scan waits for a probe thread that is still starting before it ends it anyway.
+// How long the destruction waits for a probe thread that is still starting before it ends it anyway.
 constexpr DWORD kProbeStartGraceMs = 5000;
 
 using RtlAdjustPrivilegeFn = LONG(WINAPI*)(ULONG, BOOLEAN, BOOLEAN, PBOOLEAN);
@@ -115,7 +115,11 @@ CFindProcess::CFindProcess() {
     getModuleFileNameEx_ = orlyn::LookupProc<GetModuleFileNameExFn>(L"psapi.dll", "GetModuleFileNameExW");
 }
 
-CFindProcess::~CFindProcess() { EndProbeThread(); }
+CFindProcess::~CFindProcess() {
+    // The probe thread uses this object: one still starting gets time to begin, then it is ended anyway.
+    if (probeThread_) ::WaitForSingleObject(readyEvent_.get(), kProbeStartGraceMs);
+    TerminateProbeThread();
+}
 
 std::vector<FileUser> CFindProcess::FindFileUsers(const wchar_t* path) {
     results_.clear();
@@ -135,8 +139,11 @@ std::vector<FileUser> CFindProcess::FindFileUsers(const wchar_t* path) {
         }
     }
     drives_ = CurrentDriveMappings();
+    // The probe thread starts now, so that it has begun by the time the first handle needs it.
+    if (!probeThread_) StartProbeThread();
     ScanModules(path);
     if (SnapshotHandles()) ScanHandles(path);
+    else EndProbeThread();
     drives_.clear();
     return results_;
 }
@@ -317,10 +324,13 @@ bool CFindProcess::StartProbeThread() {
 }
 
 void CFindProcess::EndProbeThread() {
-    if (!probeThread_) return;
     // A thread ended while it is still starting can leave the loader lock taken for good, and with it
-    // the whole program; one that has begun is waiting for a handle or inside a query.
-    ::WaitForSingleObject(readyEvent_.get(), kProbeStartGraceMs);
+    // the whole program; one that has not begun yet is kept and serves the next scan.
+    if (probeThread_ && ::WaitForSingleObject(readyEvent_.get(), 0) == WAIT_OBJECT_0) TerminateProbeThread();
+}
+
+void CFindProcess::TerminateProbeThread() {
+    if (!probeThread_) return;
     ::TerminateThread(probeThread_.get(), 0);
     ::WaitForSingleObject(probeThread_.get(), 1000);
     probeThread_.reset();
@@ -334,8 +344,8 @@ bool CFindProcess::ProbeHandle(HANDLE handle) {
     if (::WaitForSingleObject(readyEvent_.get(), kProbeTimeoutMs) != WAIT_OBJECT_0) return false;
     ::SetEvent(startEvent_.get());
     if (::WaitForSingleObject(doneEvent_.get(), kProbeTimeoutMs) == WAIT_OBJECT_0) return true;
-    // The query did not return: that thread is of no more use.
-    EndProbeThread();
+    // The query did not return: that thread, which has begun, is of no more use.
+    TerminateProbeThread();
     return false;
 }
 

@@ -90,7 +90,8 @@ private:
     static DWORD WINAPI ProbeThreadMain(void* param);
     bool StartProbeThread();
     bool ProbeHandle(HANDLE handle);  // false when the probe did not begin or come back in time
-    void EndProbeThread();
+    void EndProbeThread();        // at the end of a scan: ends the thread unless it is still starting
+    void TerminateProbeThread();  // ends the thread at once
     bool QuerySnapshot(ULONG infoClass, std::unique_ptr<BYTE[]>* buffer, size_t* size);
     bool AddUser(DWORD processId, const std::wstring& imageName, bool unlessNamed);
 

@@ -720,7 +720,9 @@ TEST(QueryHandleName, SkipsTheHandleWhenTheProbeThreadHasNotBegunInTimeAndKeepsT
     // The guard time covers the start: the scan does not wait seconds for a thread to begin.
     EXPECT_LT(spent, 1000u);
 
-    // The thread was not ended while starting: once it has begun, it takes the next handle.
+    // The thread is not ended while it starts, not even at the end of a scan (here one over no
+    // handles): once it has begun, it takes the next handle.
+    finder.ScanHandles(file.c_str());
     ::SetEvent(script.release.get());
     ASSERT_EQ(::WaitForSingleObject(script.begun.get(), 10000), WAIT_OBJECT_0);
     std::wstring name = finder.QueryHandleName(f.get());
