@@ -164,6 +164,11 @@ private:
     }
 };
 
+UniqueFileHandle OpenToRead(const std::wstring& path) {
+    return UniqueFileHandle(
+        ::CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr));
+}
+
 DWORD WINAPI ReadOneByte(void* pipe) {
     char byte;
     DWORD got = 0;
@@ -685,8 +690,8 @@ TEST(QueryHandleName, TriesAHandleWhoseQueryDoesNotReturnOnceAndGivesTheNextItsN
     const std::wstring plain = dir / L"plain.dat";
     ASSERT_TRUE(WriteFileText(hanging, L"h"));
     ASSERT_TRUE(WriteFileText(plain, L"p"));
-    UniqueFileHandle h(::CreateFileW(hanging.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr));
-    UniqueFileHandle p(::CreateFileW(plain.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr));
+    UniqueFileHandle h = OpenToRead(hanging);
+    UniqueFileHandle p = OpenToRead(plain);
     ASSERT_TRUE(h && p);
 
     CFindProcess finder;
@@ -707,7 +712,7 @@ TEST(QueryHandleName, SkipsTheHandleWhenTheProbeThreadHasNotBegunInTimeAndKeepsT
     TempDir dir(L"fp");
     const std::wstring file = dir / L"slow.dat";
     ASSERT_TRUE(WriteFileText(file, L"s"));
-    UniqueFileHandle f(::CreateFileW(file.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr));
+    UniqueFileHandle f = OpenToRead(file);
     ASSERT_TRUE(f);
     ProbeScript script;
     CFindProcess finder;

@@ -344,7 +344,8 @@ TEST(RemoveOldModule, WritesAFailureLineForEveryRowThatStaysAndGoesOn) {
         EXPECT_EQ(box.owner, nullptr);
         EXPECT_EQ(box.caption, L"오를린 에러복구 프로그램");
         EXPECT_EQ(box.flags, static_cast<UINT>(MB_ICONWARNING | MB_OK));
-        EXPECT_EQ(box.text, ended + L"\r\n" + kept + L"\r\n" + orlyn::FormatString(notice.c_str(), linkinfo.c_str()));
+        EXPECT_EQ(box.text,
+                  ended + L"\r\n" + kept + L"\r\n" + orlyn::FormatString(notice.c_str(), linkinfo.c_str()));
 
         std::vector<std::wstring> expected = kBanner;
         const std::vector<std::wstring> rows = {
