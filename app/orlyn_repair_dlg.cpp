@@ -77,7 +77,6 @@ BOOL COrlynRepairDlg::OnInitDialog() {
                    SWP_NOZORDER);
 
     OpenRepairLog();
-    logHandle.SetOwnerWindow(hwnd);
     if (IsLogOpen()) {
         GatherSystemInfo();
         WriteSystemInfo();

@@ -19,7 +19,8 @@ constexpr ULONG kFileNameInformation = 9;
 constexpr ULONG kSeDebugPrivilege = 20;
 constexpr size_t kNameBufferBytes = 4096;
 constexpr size_t kNameBufferCap = 64 * 1024 + 16;  // UNICODE_STRING lengths are 16-bit
-constexpr DWORD kProbeStartTimeoutMs = 5000;
+// How long the destruction waits for a probe thread that is still starting before it ends it anyway.
+constexpr DWORD kProbeStartGraceMs = 5000;
 
 using RtlAdjustPrivilegeFn = LONG(WINAPI*)(ULONG, BOOLEAN, BOOLEAN, PBOOLEAN);
 using GetModuleBaseNameFn = DWORD(WINAPI*)(HANDLE, HMODULE, LPWSTR, DWORD);
@@ -108,12 +109,17 @@ CFindProcess::CFindProcess() {
     ntQueryInformationFile_ = orlyn::LookupProc<NtQueryInformationFileFn>(L"ntdll.dll", "NtQueryInformationFile");
     doneEvent_.reset(::CreateEventW(nullptr, FALSE, FALSE, nullptr));
     startEvent_.reset(::CreateEventW(nullptr, FALSE, FALSE, nullptr));
+    readyEvent_.reset(::CreateEventW(nullptr, TRUE, FALSE, nullptr));
     enumProcesses_ = orlyn::LookupProc<EnumProcessesFn>(L"psapi.dll", "EnumProcesses");
     enumProcessModules_ = orlyn::LookupProc<EnumProcessModulesFn>(L"psapi.dll", "EnumProcessModules");
     getModuleFileNameEx_ = orlyn::LookupProc<GetModuleFileNameExFn>(L"psapi.dll", "GetModuleFileNameExW");
 }
 
-CFindProcess::~CFindProcess() { EndProbeThread(); }
+CFindProcess::~CFindProcess() {
+    // The probe thread uses this object: one still starting gets time to begin, then it is ended anyway.
+    if (probeThread_) ::WaitForSingleObject(readyEvent_.get(), kProbeStartGraceMs);
+    TerminateProbeThread();
+}
 
 std::vector<FileUser> CFindProcess::FindFileUsers(const wchar_t* path) {
     results_.clear();
@@ -133,8 +139,11 @@ std::vector<FileUser> CFindProcess::FindFileUsers(const wchar_t* path) {
         }
     }
     drives_ = CurrentDriveMappings();
+    // The probe thread starts now, so that it has begun by the time the first handle needs it.
+    if (!probeThread_) StartProbeThread();
     ScanModules(path);
     if (SnapshotHandles()) ScanHandles(path);
+    else EndProbeThread();
     drives_.clear();
     return results_;
 }
@@ -283,15 +292,20 @@ void CFindProcess::ScanHandles(const wchar_t* path) {
 
 DWORD WINAPI CFindProcess::ProbeThreadMain(void* param) {
     auto* self = static_cast<CFindProcess*>(param);
+    // The hooks of a scan do not change while it runs; a copy keeps this thread off the field.
+    const ProbeHooks hooks = self->probeHooks_;
+    if (hooks.begin) hooks.begin(hooks.context);
+    ::SetEvent(self->readyEvent_.get());
     for (;;) {
         if (::WaitForSingleObject(self->startEvent_.get(), INFINITE) != WAIT_OBJECT_0) return 1;
-        ::InterlockedIncrement(&self->probesBegun_);
         // The answer is not used: what matters is whether the query on this handle returns at all
         // (one on a pipe with a pending synchronous read does not). Only the stack is touched, so the
         // thread can be ended at any point.
-        ULONG_PTR status[2];
-        ULONG_PTR info[1024 / sizeof(ULONG_PTR)];
-        if (self->ntQueryInformationFile_) {
+        if (hooks.query) {
+            hooks.query(self->handleUnderQuery_, hooks.context);
+        } else if (self->ntQueryInformationFile_) {
+            ULONG_PTR status[2];
+            ULONG_PTR info[1024 / sizeof(ULONG_PTR)];
             self->ntQueryInformationFile_(self->handleUnderQuery_, status, info, sizeof(info), kFileNameInformation);
         }
         ::SetEvent(self->doneEvent_.get());
@@ -299,16 +313,23 @@ DWORD WINAPI CFindProcess::ProbeThreadMain(void* param) {
 }
 
 bool CFindProcess::StartProbeThread() {
-    if (!doneEvent_ || !startEvent_) return false;
+    if (!doneEvent_ || !startEvent_ || !readyEvent_) return false;
     // A probe ended just before it set the done event must not answer for the next handle.
     ::ResetEvent(doneEvent_.get());
     ::ResetEvent(startEvent_.get());
+    ::ResetEvent(readyEvent_.get());
     probeThread_.reset(::CreateThread(nullptr, 64 * 1024, ProbeThreadMain, this, STACK_SIZE_PARAM_IS_A_RESERVATION,
                                       nullptr));
     return static_cast<bool>(probeThread_);
 }
 
 void CFindProcess::EndProbeThread() {
+    // A thread ended while it is still starting can leave the loader lock taken for good, and with it
+    // the whole program; one that has not begun yet is kept and serves the next scan.
+    if (probeThread_ && ::WaitForSingleObject(readyEvent_.get(), 0) == WAIT_OBJECT_0) TerminateProbeThread();
+}
+
+void CFindProcess::TerminateProbeThread() {
     if (!probeThread_) return;
     ::TerminateThread(probeThread_.get(), 0);
     ::WaitForSingleObject(probeThread_.get(), 1000);
@@ -318,28 +339,22 @@ void CFindProcess::EndProbeThread() {
 bool CFindProcess::ProbeHandle(HANDLE handle) {
     handleUnderQuery_ = handle;
     if (!probeThread_ && !StartProbeThread()) return false;
-    const LONG begun = probesBegun_;
+    // A new thread that has not begun within the guard time costs this handle, not the scan: the
+    // handle is skipped and the thread is kept for the next one (ending it while it starts is unsafe).
+    if (::WaitForSingleObject(readyEvent_.get(), kProbeTimeoutMs) != WAIT_OBJECT_0) return false;
     ::SetEvent(startEvent_.get());
-    DWORD wait = ::WaitForSingleObject(doneEvent_.get(), kProbeTimeoutMs);
-    if (wait == WAIT_TIMEOUT && probesBegun_ == begun) {
-        // The guard counts from the moment the probe begins, so a slow start is not taken for a
-        // query that hangs.
-        const DWORD start = ::GetTickCount();
-        while (probesBegun_ == begun && ::GetTickCount() - start < kProbeStartTimeoutMs) ::Sleep(1);
-        if (probesBegun_ != begun) wait = ::WaitForSingleObject(doneEvent_.get(), kProbeTimeoutMs);
-    }
-    return wait == WAIT_OBJECT_0;
+    if (::WaitForSingleObject(doneEvent_.get(), kProbeTimeoutMs) == WAIT_OBJECT_0) return true;
+    // The query did not return: that thread, which has begun, is of no more use.
+    TerminateProbeThread();
+    return false;
 }
 
 std::wstring CFindProcess::QueryHandleName(HANDLE handle) {
     if (!ntQueryObject_) return {};
-    // A handle whose probe does not come back is tried once more on a new probe thread: on a busy
-    // machine a query that would return may still miss the guard time once.
-    for (int attempt = 0;; ++attempt) {
-        if (ProbeHandle(handle)) break;
+    // One try per handle: a handle whose probe does not begin or come back in time is skipped.
+    if (!ProbeHandle(handle)) {
         ++probeTimeouts_;
-        EndProbeThread();
-        if (attempt == 1) return {};
+        return {};
     }
 
     // Most names fit the first buffer; a longer one is asked for again with the size it needs.

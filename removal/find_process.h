@@ -39,7 +39,7 @@ public:
     bool SnapshotHandles();  // file handles of all processes into handleTable()
     void ScanHandles(const wchar_t* path);
     // The object manager's name of a handle of this process; empty when it has none, the query
-    // fails or the probe does not come back within the guard time.
+    // fails, or the probe thread does not begin or come back within the guard time.
     std::wstring QueryHandleName(HANDLE handle);
 
     const std::vector<orlyn::HandleEntry>& handleTable() const { return handleTable_; }
@@ -48,8 +48,20 @@ public:
     DWORD fileTypeNumber() const { return fileTypeNumber_; }
     // Whether the last snapshot used the extended (pointer-sized) layout.
     bool extendedLayout() const { return extendedLayout_; }
-    // Number of name probes that timed out since construction.
+    // Number of handles skipped since construction because the probe thread did not begin or did not
+    // come back within the guard time.
     unsigned probeTimeouts() const { return probeTimeouts_; }
+
+    // What a probe thread does when it begins and with each handle it is given. Empty members keep
+    // the default (no start-up work; a file name query). Lets a test make a probe that is slow to start
+    // or a query that never returns, which the system does not give on every machine. Set it while no
+    // scan runs; a probe thread takes the hooks it finds when it starts.
+    struct ProbeHooks {
+        void (*begin)(void* context) = nullptr;
+        void (*query)(HANDLE handle, void* context) = nullptr;
+        void* context = nullptr;
+    };
+    void SetProbeHooks(const ProbeHooks& hooks) { probeHooks_ = hooks; }
 
     // A device path rewritten with the drive letter that stands for its device (unchanged if none).
     static std::wstring ToDrivePath(const std::wstring& name);
@@ -64,6 +76,7 @@ public:
     static orlyn::UniqueHandle OpenForDuplicate(DWORD processId);
     static orlyn::UniqueHandle DuplicateFrom(HANDLE process, ULONG_PTR handleValue);
 
+    // Guard time of a handle's probe, and separately of the wait for a new probe thread to begin.
     static constexpr DWORD kProbeTimeoutMs = 30;
 
 private:
@@ -76,8 +89,9 @@ private:
 
     static DWORD WINAPI ProbeThreadMain(void* param);
     bool StartProbeThread();
-    bool ProbeHandle(HANDLE handle);  // false when the probe did not come back in time
-    void EndProbeThread();
+    bool ProbeHandle(HANDLE handle);  // false when the probe did not begin or come back in time
+    void EndProbeThread();        // at the end of a scan: ends the thread unless it is still starting
+    void TerminateProbeThread();  // ends the thread at once
     bool QuerySnapshot(ULONG infoClass, std::unique_ptr<BYTE[]>* buffer, size_t* size);
     bool AddUser(DWORD processId, const std::wstring& imageName, bool unlessNamed);
 
@@ -93,7 +107,8 @@ private:
     HANDLE volatile handleUnderQuery_ = nullptr;
     orlyn::UniqueHandle doneEvent_;   // set by the probe after each try
     orlyn::UniqueHandle startEvent_;  // set to make the probe try handleUnderQuery_
-    volatile LONG probesBegun_ = 0;   // counted up by the probe when it begins a try
+    orlyn::UniqueHandle readyEvent_;  // manual reset; set by a new probe thread once it has begun
+    ProbeHooks probeHooks_;
 
     NtQuerySystemInformationFn ntQuerySystemInformation_ = nullptr;
     NtQueryObjectFn ntQueryObject_ = nullptr;

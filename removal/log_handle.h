@@ -26,10 +26,6 @@ public:
     void WriteLog(const wchar_t* format, ...);
     void WriteLogV(const wchar_t* format, va_list args);
 
-    // Owner window of the message boxes these operations show (the repair dialog; null in tests).
-    void SetOwnerWindow(HWND owner) { owner_ = owner; }
-    HWND OwnerWindow() const { return owner_; }
-
     // Removal primitives (removal/removal_primitives.cpp).
     bool RemoveFile(const wchar_t* path);
     bool RemoveFolder(const wchar_t* path);
@@ -47,7 +43,6 @@ public:
 private:
     std::shared_ptr<orlyn::LogStream> stream_;
     bool ownsStream_ = false;
-    HWND owner_ = nullptr;
 };
 
 // Whether a process with this image name runs (case-insensitive). Writes nothing.

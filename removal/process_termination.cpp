@@ -150,7 +150,8 @@ bool CLogHandle::CloseFileUsers(const wchar_t* path) {
         WriteLog(L"Error\t%s를 사용하는 프로세스를 찾지 못했습니다. \n", path);
         return false;
     }
-    unattended::AskPerson(Prompt::FileHolderNotice, OwnerWindow(), notice.text.c_str(), kProgramTitle,
+    // Shown from the removal worker without an owner window, unlike the dialog's own prompts.
+    unattended::AskPerson(Prompt::FileHolderNotice, nullptr, notice.text.c_str(), kProgramTitle,
                           MB_ICONWARNING | MB_OK);
     const wchar_t* name = notice.toEnd.front().imageName;
     // Without a name there is nothing to end by name (and an empty name would be reported as ended).

@@ -60,5 +60,26 @@ int main() {
     std::printf("steps: module scan %.1f ms, handle snapshot %.1f ms, handle scan %.1f ms (%.1f us per file handle)\n",
                 ms(t0, t1), ms(t1, t2), ms(t2, t3),
                 finder.handleTable().empty() ? 0.0 : 1000.0 * ms(t2, t3) / finder.handleTable().size());
+
+    // Every name query hanging: each handle costs the guard time and the start of a new probe thread.
+    struct Hang {
+        static void Query(HANDLE, void* never) { ::WaitForSingleObject(static_cast<HANDLE>(never), INFINITE); }
+    };
+    orlyn::UniqueHandle never(::CreateEventW(nullptr, TRUE, FALSE, nullptr));
+    CFindProcess::ProbeHooks hooks;
+    hooks.query = &Hang::Query;
+    hooks.context = never.get();
+    CFindProcess hanging;
+    hanging.SetProbeHooks(hooks);
+    hanging.SnapshotHandles();
+    const unsigned before = hanging.probeTimeouts();
+    ::QueryPerformanceCounter(&t0);
+    hanging.ScanHandles(target.c_str());
+    ::QueryPerformanceCounter(&t1);
+    const unsigned timeouts = hanging.probeTimeouts() - before;
+    std::printf("every query hanging: %zu file handles, %u probe time-outs, handle scan %.1f ms "
+                "(%.1f ms per time-out, guard %lu ms)\n",
+                hanging.handleTable().size(), timeouts, ms(t0, t1), timeouts ? ms(t0, t1) / timeouts : 0.0,
+                CFindProcess::kProbeTimeoutMs);
     return 0;
 }

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "common/string_format.h"
+#include "common/win_api.h"
 #include "removal/file_user_fixtures.h"
 #include "removal/find_process.h"
 #include "removal/handle_table.h"
@@ -98,6 +99,74 @@ std::vector<FileUser> UsersOf(DWORD processId, const std::vector<FileUser>& user
 std::wstring Upper(std::wstring s) {
     for (wchar_t& c : s) c = static_cast<wchar_t>(towupper(c));
     return s;
+}
+
+// Probe hooks of the tests: they count the tries and make the query of one file not return, or keep
+// a probe thread from beginning. They run on the probe thread, which the scan may end at any point, so
+// they touch only the stack, interlocked counters and waits.
+struct ProbeScript {
+    using NtQueryObjectFn = LONG(WINAPI*)(HANDLE, ULONG, PVOID, ULONG, PULONG);
+    NtQueryObjectFn queryObject = LookupProc<NtQueryObjectFn>(L"ntdll.dll", "NtQueryObject");
+    UniqueHandle never{::CreateEventW(nullptr, TRUE, FALSE, nullptr)};
+    UniqueHandle release{::CreateEventW(nullptr, TRUE, FALSE, nullptr)};  // lets a held-up probe begin
+    UniqueHandle begun{::CreateEventW(nullptr, TRUE, FALSE, nullptr)};    // set when it does
+    std::wstring hangName;  // a query of a handle whose name ends in this does not return
+    bool hangOnce = false;  // ... only the first such query does not
+    LONG tries = 0;
+    LONG triesOfHangName = 0;
+    LONG hangs = 0;
+    LONG begins = 0;
+
+    // holdBegin: a probe thread does not begin until release is set.
+    CFindProcess::ProbeHooks Hooks(bool holdBegin = false) {
+        CFindProcess::ProbeHooks hooks;
+        hooks.begin = holdBegin ? &HoldBegin : nullptr;
+        hooks.query = &Query;
+        hooks.context = this;
+        return hooks;
+    }
+
+private:
+    static void HoldBegin(void* context) {
+        auto* self = static_cast<ProbeScript*>(context);
+        ::InterlockedIncrement(&self->begins);
+        ::WaitForSingleObject(self->release.get(), INFINITE);
+        ::SetEvent(self->begun.get());
+    }
+    static bool EndsWithNoCase(const wchar_t* text, size_t length, const std::wstring& tail) {
+        if (tail.empty() || length < tail.size()) return false;
+        const wchar_t* start = text + (length - tail.size());
+        for (size_t i = 0; i < tail.size(); ++i) {
+            wchar_t a = start[i], b = tail[i];
+            if (a >= L'A' && a <= L'Z') a = static_cast<wchar_t>(a - L'A' + L'a');
+            if (b >= L'A' && b <= L'Z') b = static_cast<wchar_t>(b - L'A' + L'a');
+            if (a != b) return false;
+        }
+        return true;
+    }
+    static void Query(HANDLE handle, void* context) {
+        auto* self = static_cast<ProbeScript*>(context);
+        ::InterlockedIncrement(&self->tries);
+        ULONG_PTR buffer[2048 / sizeof(ULONG_PTR)] = {};
+        ULONG needed = 0;
+        if (!self->queryObject || self->queryObject(handle, 1, buffer, sizeof(buffer), &needed) < 0) return;
+        struct {
+            USHORT length;
+            USHORT maximumLength;
+            const wchar_t* text;
+        } name;
+        std::memcpy(&name, buffer, sizeof(name));
+        if (!name.text || !EndsWithNoCase(name.text, name.length / sizeof(wchar_t), self->hangName)) return;
+        LONG tried = ::InterlockedIncrement(&self->triesOfHangName);
+        if (self->hangOnce && tried > 1) return;
+        ::InterlockedIncrement(&self->hangs);
+        ::WaitForSingleObject(self->never.get(), INFINITE);
+    }
+};
+
+UniqueFileHandle OpenToRead(const std::wstring& path) {
+    return UniqueFileHandle(
+        ::CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr));
 }
 
 DWORD WINAPI ReadOneByte(void* pipe) {
@@ -590,7 +659,7 @@ TEST(QueryHandleName, SkipsAHandleWhoseQueryDoesNotReturnAndGoesOn) {
     ::WaitForSingleObject(reader.get(), 5000);
     if (!name.empty()) ORLYN_SKIP_ON_WINE("queries on a pipe with a pending read return at once");
     EXPECT_TRUE(name.empty());
-    EXPECT_EQ(finder.probeTimeouts(), 2u);  // tried twice, each within the guard time
+    EXPECT_EQ(finder.probeTimeouts(), 1u);  // tried once, within the guard time
     EXPECT_LT(spent, 2000u);
 
     // The next handle gets a new probe thread and its name.
@@ -611,4 +680,85 @@ TEST(ScanHandles, PassesOverHandlesOfAProcessThatEndedAfterTheSnapshot) {
     holder.Kill();
     finder.ScanHandles(file.c_str());
     EXPECT_TRUE(finder.results().empty());
+}
+
+TEST(QueryHandleName, TriesAHandleWhoseQueryDoesNotReturnOnceAndGivesTheNextItsName) {
+    TempDir dir(L"fp");
+    ProbeScript script;
+    script.hangName = UniqueName(L"hang") + L".dat";
+    const std::wstring hanging = dir / script.hangName;
+    const std::wstring plain = dir / L"plain.dat";
+    ASSERT_TRUE(WriteFileText(hanging, L"h"));
+    ASSERT_TRUE(WriteFileText(plain, L"p"));
+    UniqueFileHandle h = OpenToRead(hanging);
+    UniqueFileHandle p = OpenToRead(plain);
+    ASSERT_TRUE(h && p);
+
+    CFindProcess finder;
+    finder.SetProbeHooks(script.Hooks());
+    EXPECT_EQ(finder.QueryHandleName(h.get()), L"");
+    EXPECT_EQ(script.triesOfHangName, 1);
+    EXPECT_EQ(finder.probeTimeouts(), 1u);
+
+    // A new probe thread takes the next handle.
+    std::wstring name = finder.QueryHandleName(p.get());
+    EXPECT_TRUE(SamePath(CFindProcess::ToDrivePath(name).c_str(), plain.c_str())) << ToUtf8(name);
+    EXPECT_EQ(script.tries, 2);
+    EXPECT_EQ(script.triesOfHangName, 1);
+    EXPECT_EQ(finder.probeTimeouts(), 1u);
+}
+
+TEST(QueryHandleName, SkipsTheHandleWhenTheProbeThreadHasNotBegunInTimeAndKeepsTheThread) {
+    TempDir dir(L"fp");
+    const std::wstring file = dir / L"slow.dat";
+    ASSERT_TRUE(WriteFileText(file, L"s"));
+    UniqueFileHandle f = OpenToRead(file);
+    ASSERT_TRUE(f);
+    ProbeScript script;
+    CFindProcess finder;
+    finder.SetProbeHooks(script.Hooks(true));
+    const DWORD start = ::GetTickCount();
+    EXPECT_EQ(finder.QueryHandleName(f.get()), L"");
+    const DWORD spent = ::GetTickCount() - start;
+    EXPECT_EQ(script.tries, 0);
+    EXPECT_EQ(finder.probeTimeouts(), 1u);
+    // The guard time covers the start: the scan does not wait seconds for a thread to begin.
+    EXPECT_LT(spent, 1000u);
+
+    // The thread is not ended while it starts, not even at the end of a scan (here one over no
+    // handles): once it has begun, it takes the next handle.
+    finder.ScanHandles(file.c_str());
+    ::SetEvent(script.release.get());
+    ASSERT_EQ(::WaitForSingleObject(script.begun.get(), 10000), WAIT_OBJECT_0);
+    std::wstring name = finder.QueryHandleName(f.get());
+    EXPECT_TRUE(SamePath(CFindProcess::ToDrivePath(name).c_str(), file.c_str())) << ToUtf8(name);
+    EXPECT_EQ(script.tries, 1);
+    EXPECT_EQ(script.begins, 1);
+    EXPECT_EQ(finder.probeTimeouts(), 1u);
+}
+
+TEST(FindFileUsers, SkipsAHolderWhoseHandleCannotBeNamedAndFindsTheNext) {
+    TempDir dir(L"fp");
+    ProbeScript script;
+    script.hangName = UniqueName(L"shared") + L".dat";
+    script.hangOnce = true;
+    const std::wstring file = dir / script.hangName;
+    const std::wstring nameA = UniqueName(L"holderA") + L".exe";
+    const std::wstring nameB = UniqueName(L"holderB") + L".exe";
+    ChildProcess a, b;
+    ASSERT_TRUE(StartReady(a, CopyFixture(dir, L"hold_file.exe", nameA), file, L"- share"));
+    ASSERT_TRUE(StartReady(b, CopyFixture(dir, L"hold_file.exe", nameB), file, L"- share"));
+
+    CFindProcess finder;
+    finder.SetProbeHooks(script.Hooks());
+    std::vector<FileUser> users = finder.FindFileUsers(file.c_str());
+    // Each holder's handle was tried once: the first did not come back and was skipped, the second
+    // was named.
+    EXPECT_EQ(script.triesOfHangName, 2);
+    EXPECT_EQ(script.hangs, 1);
+    EXPECT_EQ(finder.probeTimeouts(), 1u);
+    ASSERT_EQ(users.size(), 1u);
+    const bool foundA = users[0].processId == a.Id();
+    EXPECT_TRUE(foundA || users[0].processId == b.Id());
+    EXPECT_STREQ(users[0].imageName, (foundA ? nameA : nameB).c_str());
 }

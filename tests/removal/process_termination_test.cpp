@@ -173,8 +173,6 @@ TEST(CloseFileUsers, ToldTheUserThenEndsTheHolder) {
 
     ScriptedMessageBoxes boxes;
     TempLog log;
-    HWND owner = ::GetDesktopWindow();
-    log.handle().SetOwnerWindow(owner);
     EXPECT_TRUE(log.handle().CloseFileUsers(file.c_str()));
 
     auto calls = boxes.Calls();
@@ -182,7 +180,7 @@ TEST(CloseFileUsers, ToldTheUserThenEndsTheHolder) {
     EXPECT_EQ(calls[0].text, image + L"\r\n" + FormatString(kNoticeFormat, file.c_str()));
     EXPECT_EQ(calls[0].caption, kCaption);
     EXPECT_EQ(calls[0].flags, static_cast<UINT>(MB_ICONWARNING | MB_OK));
-    EXPECT_EQ(calls[0].owner, owner);
+    EXPECT_EQ(calls[0].owner, nullptr);  // no owner window, unlike the dialog's own prompts
     EXPECT_EQ(log.Messages(), (std::vector<std::wstring>{L"OK\tKill Process Processing : Try to kill " + image,
                                                          L"OK\tKill Process Success : " + image,
                                                          Line(kEndedFormat, image.c_str())}));

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -86,6 +87,45 @@ void ExpectInOrder(const std::vector<std::wstring>& messages, const std::vector<
 
 const std::vector<std::wstring> kBanner = {L"", L"=========================", L"   기존 모듈 삭제 루틴",
                                            L"========================="};
+
+// The error-code line carries whatever the thread's last error is; the messages give it as
+// "\t## 에러 코드 = N ##" once its number has been checked to be one.
+std::vector<std::wstring> WithErrorCodesAsN(std::vector<std::wstring> messages) {
+    const std::wstring head = L"\t## 에러 코드 = ", tail = L" ##";
+    for (std::wstring& m : messages) {
+        if (m.size() <= head.size() + tail.size() || m.compare(0, head.size(), head) != 0 ||
+            m.compare(m.size() - tail.size(), tail.size(), tail) != 0)
+            continue;
+        std::wstring number = m.substr(head.size(), m.size() - head.size() - tail.size());
+        size_t digits = number[0] == L'-' ? 1 : 0;
+        if (digits == number.size()) continue;
+        for (; digits < number.size(); ++digits)
+            if (number[digits] < L'0' || number[digits] > L'9') break;
+        if (digits == number.size()) m = head + L"N" + tail;
+    }
+    return messages;
+}
+
+// Restores a key's access list, so that the key's tree can be removed, at the end of the scope.
+class KeyAclRestorer {
+public:
+    KeyAclRestorer(HKEY root, std::wstring path) : root_(root), path_(std::move(path)) {}
+    ~KeyAclRestorer() { SetKeyAclForTest(root_, path_, L"D:(A;OICI;KA;;;WD)"); }
+
+private:
+    HKEY root_;
+    std::wstring path_;
+};
+
+// A key with a subkey of its own, whose access list grants only reading (and changing the list back):
+// it cannot be opened fully, so it cannot be emptied, and a key with subkeys is not deleted.
+void MakeLockedKey(HKEY root, const std::wstring& path) {
+    orlyn::UniqueHkey key;
+    ASSERT_EQ(orlyn::CreateRegKey(root, (path + L"\\Inner").c_str(), KEY_ALL_ACCESS, orlyn::RegView::Default, key),
+              ERROR_SUCCESS);
+    key.reset();
+    SetKeyAclForTest(root, path, L"D:P(A;;KRWD;;;WD)");
+}
 
 }  // namespace
 
@@ -224,4 +264,122 @@ TEST(RemoveOldModule, TakesTheExclusionOutOfChromeAndShutsItDown) {
 
     if (hadFile) WriteFileBytes(localState, original);
     else ::DeleteFileW(localState.c_str());
+}
+
+TEST(RemoveOldModule, WritesAFailureLineForEveryRowThatStaysAndGoesOn) {
+    const std::wstring statsBlocked = std::wstring(L"HKCU\\") + kStatsKey + L"\\Blocked";
+    const std::wstring notice =
+        L"프로그램이\r\n%s 를 사용하고 있습니다.\r\n\r\n해당 프로그램을 종료하겠습니다.\r\n\r\n"
+        L"* 주의 : 프로그램이 종료되므로 확인 버튼을 누르기 전에 필히 저장해 주세요.\r\n";
+    struct Case {
+        const char* what;
+        bool schemeStays;
+        const wchar_t* finalLine;
+    } cases[] = {
+        {"the URL scheme cannot be removed", true, L"Error\t기존 모듈을 모두 삭제하는데 실패하였습니다.\tFAILURE"},
+        {"the URL scheme is gone", false, L"OK\t기존 모듈을 모두 삭제하는데 성공하였습니다.\tSUCCESS"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        OldModuleKeys keys;
+        RoutineContext rc;
+        ScriptedMessageBoxes boxes;
+
+        // A module process that nobody may end.
+        TempDir bin(L"bin");
+        ChildProcess module;
+        const std::wstring ready = UniqueName(L"orlyn_ready");
+        ASSERT_TRUE(module.Start(removal_test::CopyFixture(bin, L"unkillable.exe", L"TSL.exe"), ready));
+        ASSERT_TRUE(WaitForNamedEvent(ready, 15000));
+        {
+            orlyn::UniqueHandle probe(::OpenProcess(PROCESS_TERMINATE, FALSE, module.Id()));
+            if (probe) GTEST_SKIP() << "this system lets the tests end a process that denies it";
+        }
+        ASSERT_TRUE(IsProcessRunning(L"TSL.exe"));
+
+        // A value that goes, and a key that stays.
+        SetString(HKEY_CURRENT_USER, kStatsKey, L"Blocked", L"1");
+        const std::wstring lockedKey = L"SOFTWARE\\Orlyn\\TSL\\Locked";
+        MakeLockedKey(HKEY_LOCAL_MACHINE, lockedKey);
+        KeyAclRestorer unlockKey(HKEY_LOCAL_MACHINE, lockedKey);
+
+        // A folder with a file that this program holds open, so its user is not found.
+        const std::wstring tsl = rc.appData() + L"\\Orlyn\\TSL";
+        const std::wstring open = tsl + L"\\open.dat";
+        CreateFolders(tsl);
+        orlyn::UniqueFileHandle openFile(
+            ::CreateFileW(open.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr));
+        ASSERT_TRUE(openFile);
+
+        // A file held by two programs: ending the first leaves it held by the second.
+        const std::wstring plug = rc.appData() + L"\\Orlyn\\OrlynPlug";
+        const std::wstring linkinfo = plug + L"\\linkinfo.dat";
+        CreateFolders(plug);
+        const std::wstring nameA = UniqueName(L"keeperA") + L".exe";
+        const std::wstring nameB = UniqueName(L"keeperB") + L".exe";
+        ChildProcess a, b;
+        ASSERT_TRUE(removal_test::StartReady(a, removal_test::CopyFixture(bin, L"hold_file.exe", nameA), linkinfo,
+                                             L"- sharerw"));
+        ASSERT_TRUE(removal_test::StartReady(b, removal_test::CopyFixture(bin, L"hold_file.exe", nameB), linkinfo,
+                                             L"- sharerw"));
+
+        const std::wstring schemeLock = L"Software\\Classes\\tsl\\Locked";
+        std::unique_ptr<KeyAclRestorer> unlockScheme;
+        if (c.schemeStays) {
+            ASSERT_TRUE(CCustomScheme(L"tsl").Register(HKEY_CURRENT_USER, L"C:\\TSL.exe"));
+            MakeLockedKey(HKEY_CURRENT_USER, schemeLock);
+            unlockScheme.reset(new KeyAclRestorer(HKEY_CURRENT_USER, schemeLock));
+        }
+
+        ASSERT_TRUE(rc.ctx.BuildRemovalList());
+        EXPECT_EQ(rc.ctx.RemoveOldModule(), !c.schemeStays);
+
+        // Whichever holder was found first was ended, by name; the other still holds the file.
+        const bool aEnded = a.WaitForExit(0);
+        EXPECT_NE(aEnded, b.WaitForExit(0));
+        const std::wstring& ended = aEnded ? nameA : nameB;
+        const std::wstring& kept = aEnded ? nameB : nameA;
+        ASSERT_EQ(boxes.Count(), 1u);
+        const seams::MessageBoxCall box = boxes.Calls()[0];
+        EXPECT_EQ(box.owner, nullptr);
+        EXPECT_EQ(box.caption, L"오를린 에러복구 프로그램");
+        EXPECT_EQ(box.flags, static_cast<UINT>(MB_ICONWARNING | MB_OK));
+        EXPECT_EQ(box.text,
+                  ended + L"\r\n" + kept + L"\r\n" + orlyn::FormatString(notice.c_str(), linkinfo.c_str()));
+
+        std::vector<std::wstring> expected = kBanner;
+        const std::vector<std::wstring> rows = {
+            // A process row that fails gets the error-code line.
+            L"Error\tKill Process Failure : Processes named \"TSL.exe\" still exist",
+            L"Error\tTSL.exe 프로세스가 종료되지 않았습니다.\tFAILURE",
+            L"\t## 에러 코드 = N ##",
+            L"OK\tDelete RegValue Success : " + statsBlocked,
+            L"OK\t" + statsBlocked + L" 레지스트리 값이 삭제되었습니다.\tSUCCESS",
+            // So does a registry row.
+            L"Error\tDelete RegKey Failure : HKLM\\SOFTWARE\\Orlyn\\TSL",
+            L"Error\tHKLM\\SOFTWARE\\Orlyn\\TSL 레지스트리 키가 삭제되지 않았습니다.\tFAILURE",
+            L"\t## 에러 코드 = N ##",
+            // Folder and file rows do not.
+            L"Error\t" + open + L"를 사용하는 프로세스를 찾지 못했습니다. ",
+            L"Error\tDeleteFile Failure(32) : " + open,
+            L"Error\t" + tsl + L"를 사용하는 프로세스를 찾지 못했습니다. ",
+            L"Error\tDeleteFolder Failure(145) : " + tsl,
+            L"Error\t" + tsl + L" 폴더가 삭제되지 않았습니다.\tFAILURE",
+            L"OK\tKill Process Processing : Try to kill " + ended,
+            L"OK\tKill Process Success : " + ended,
+            L"OK\t" + ended + L" 프로세스가 종료되었습니다.",
+            L"Error\tDeleteFile Failure(32) : " + linkinfo,
+            L"Error\t" + linkinfo + L" 파일이 삭제되지 않았습니다.\tFAILURE",
+            c.finalLine,
+        };
+        expected.insert(expected.end(), rows.begin(), rows.end());
+        EXPECT_EQ(WithErrorCodesAsN(rc.Messages()), expected);
+
+        EXPECT_FALSE(module.WaitForExit(0));
+        EXPECT_TRUE(KeyExists(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Orlyn\\TSL"));
+        EXPECT_TRUE(FileExists(open));
+        EXPECT_TRUE(FileExists(linkinfo));
+        auto progress = rc.ctx.ReadProgress();
+        EXPECT_EQ(progress.phaseItemsDone, progress.phaseItemCount - 200u);
+    }
 }
