@@ -30,7 +30,9 @@ const wchar_t* const kControls64[] = {L"{E16C6003-9217-4626-83B0-757C9EA47E53}",
                                       L"{EF9547D2-97F6-412f-A886-BABD7005A4D8}"};
 const wchar_t kPolicyRoot[] = L"SOFTWARE\\Microsoft\\Internet Explorer\\Low Rights\\ElevationPolicy\\";
 
-// A repair context whose folders and log live in a temporary folder, with a WOW64 answer of the test's.
+// A repair context whose folders and log live in a temporary folder. Its WOW64 answer is the real one:
+// true in the i686 run (the shipped 32-bit program under WoW64), false in the x86_64 run, which takes the
+// branches of a system without WOW64.
 class InstallContext : public CRepairContext {
 public:
     InstallContext() : dir_(L"inst") {
@@ -40,11 +42,8 @@ public:
         OpenLog((dir_ / L"OrlynRepair.log").c_str());
     }
     ~InstallContext() override { CloseLog(); }
-    bool IsWow64() const override { return wow64; }
     std::vector<std::wstring> Messages() { return ReadLogMessages(dir_ / L"OrlynRepair.log"); }
     std::wstring AppData() const { return allUsersAppDataFolder; }
-
-    bool wow64 = false;
 
 private:
     TempDir dir_;
@@ -164,7 +163,7 @@ TEST(InstallModule, AnEntryThatCannotBeWrittenFailsAfterWritingTheRest) {
 TEST(InstallPayloadFiles, On32BitWindowsThe64BitActionsOnlyWriteTheirFiles) {
     InstallTraces traces;
     InstallContext ctx;
-    ctx.wow64 = false;
+    if (ctx.IsWow64()) GTEST_SKIP() << "under WOW64; the x86_64 run takes this branch";
     ctx.payloadList.entries = {
         Entry(1013, L"$AppData$\\Orlyn\\TSL\\TSLDll64.dll", 5),
         Entry(1012, L"$AppData$\\Orlyn\\TSL\\TSL64.exe", 6, L"Tessel Hub (x64)", L"{OrlynTestPolicy}"),
@@ -180,7 +179,7 @@ TEST(InstallPayloadFiles, On32BitWindowsThe64BitActionsOnlyWriteTheirFiles) {
 TEST(InstallPayloadFiles, UnderWow64RegistersWithTheSystemToolAndWritesThe64BitPolicy) {
     InstallTraces traces;
     InstallContext ctx;
-    ctx.wow64 = true;
+    if (!ctx.IsWow64()) GTEST_SKIP() << "not under WOW64; the i686 run takes this branch";
     ctx.payloadList.entries = {
         Entry(1013, L"$AppData$\\Orlyn\\TSL\\TSLDll64.dll", 5),
         Entry(1012, L"$AppData$\\Orlyn\\TSL\\TSL64.exe", 6, L"Tessel Hub (x64)", L"{OrlynTestPolicy}"),
@@ -206,16 +205,29 @@ TEST(InstallPayloadFiles, UnderWow64RegistersWithTheSystemToolAndWritesThe64BitP
     std::wstring appName;
     EXPECT_EQ(orlyn::ReadRegString(policy.get(), L"AppName", 520, appName), ERROR_SUCCESS);
     EXPECT_EQ(appName, L"TSL64.exe");
+    EXPECT_FALSE(KeyExists(HKEY_LOCAL_MACHINE, std::wstring(kPolicyRoot) + L"{OrlynTestPolicy}", orlyn::RegView::Default))
+        << "the 64-bit program's policy is not in the 32-bit view";
 }
 
+// Without the PreApproved key the five keys of the default view are skipped. Under WOW64 the two keys
+// of the 64-bit view are made all the same: that step creates its path in the 64-bit view.
 TEST(RegisterPreApprovedControls, WithoutThePreApprovedKeyMakesNoKeyAndStillSucceeds) {
     InstallTraces traces;
     const std::wstring parent(kPreApproved, wcslen(kPreApproved) - 1);
     if (KeyExists(HKEY_LOCAL_MACHINE, parent)) GTEST_SKIP() << "the system has the PreApproved key";
+    const bool hadParent64 = KeyExists(HKEY_LOCAL_MACHINE, parent, orlyn::RegView::Wow64_64);
     InstallContext ctx;
     EXPECT_TRUE(ctx.RegisterPreApprovedControls());
-    EXPECT_TRUE(ctx.Messages().empty());
     EXPECT_FALSE(KeyExists(HKEY_LOCAL_MACHINE, parent));
+    std::vector<std::wstring> expected;
+    if (ctx.IsWow64()) {
+        for (const wchar_t* clsid : kControls64) {
+            expected.push_back(std::wstring(L"OK\t") + clsid + L" 64bit 레지스트리를 등록하였습니다.");
+            EXPECT_TRUE(KeyExists(HKEY_LOCAL_MACHINE, kPreApproved + std::wstring(clsid), orlyn::RegView::Wow64_64));
+        }
+    }
+    EXPECT_EQ(ctx.Messages(), expected);
+    if (!hadParent64) DeleteRegTreeForTest(HKEY_LOCAL_MACHINE, parent, KEY_WOW64_64KEY);
 }
 
 TEST(RegisterPreApprovedControls, MakesTheFiveKeysAndUnderWow64TheTwo64BitOnes) {
@@ -226,17 +238,28 @@ TEST(RegisterPreApprovedControls, MakesTheFiveKeysAndUnderWow64TheTwo64BitOnes) 
         ASSERT_EQ(orlyn::CreateRegKey(HKEY_LOCAL_MACHINE, parent.c_str(), KEY_ALL_ACCESS, orlyn::RegView::Default, key),
                   ERROR_SUCCESS);
     }
-    for (bool wow64 : {false, true}) {
-        SCOPED_TRACE(wow64 ? "WOW64" : "32-bit Windows");
+    {
         InstallTraces traces;
         InstallContext ctx;
-        ctx.wow64 = wow64;
+        const bool wow64 = ctx.IsWow64();
+        SCOPED_TRACE(wow64 ? "WOW64" : "without WOW64");
         EXPECT_TRUE(ctx.RegisterPreApprovedControls());
-        for (const wchar_t* clsid : kDefaultControls)
+        for (const wchar_t* clsid : kDefaultControls) {
             EXPECT_TRUE(KeyExists(HKEY_LOCAL_MACHINE, kPreApproved + std::wstring(clsid)));
-        for (const wchar_t* clsid : kControls64)
+            // Under WOW64 the default view is the 32-bit one, and the 64-bit view has none of the five.
+            if (wow64) {
+                EXPECT_FALSE(KeyExists(HKEY_LOCAL_MACHINE, kPreApproved + std::wstring(clsid), orlyn::RegView::Wow64_64));
+            }
+        }
+        for (const wchar_t* clsid : kControls64) {
             EXPECT_EQ(KeyExists(HKEY_LOCAL_MACHINE, kPreApproved + std::wstring(clsid), orlyn::RegView::Wow64_64),
                       wow64);
+            orlyn::UniqueHkey view32;
+            EXPECT_NE(::RegOpenKeyExW(HKEY_LOCAL_MACHINE, (kPreApproved + std::wstring(clsid)).c_str(), 0,
+                                      KEY_READ | KEY_WOW64_32KEY, view32.put()),
+                      ERROR_SUCCESS)
+                << "not in the 32-bit view";
+        }
         auto messages = ctx.Messages();
         ASSERT_EQ(messages.size(), wow64 ? 7u : 5u);
         EXPECT_EQ(messages[0], std::wstring(L"OK\t") + kDefaultControls[0] + L" 레지스트리를 등록하였습니다.");
