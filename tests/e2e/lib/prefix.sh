@@ -24,3 +24,11 @@ wait_file() {
   for i in $(seq 1 600); do [ -e "$1" ] && return 0; sleep 0.1; done
   return 1
 }
+
+# Whether a Windows program is a 32-bit (i386) one: the machine field of its PE header.
+is_32bit_program() {
+  local pe machine
+  pe=$(od -An -tu4 -j60 -N4 "$1" | tr -d ' ') || return 1
+  machine=$(od -An -tx2 -j$((pe + 4)) -N2 "$1" | tr -d ' ') || return 1
+  [ "$machine" = 014c ]
+}
