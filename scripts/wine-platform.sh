@@ -108,7 +108,7 @@ make_root() {
   new=$cache/root.new
   rm -rf "$new"
   started=$(date +%s)
-  echo "wine-platform: making a Debian 13 root with Wine 10 in $root_dir (once; about two minutes)" >&2
+  echo "wine-platform: making a Debian 13 root with Wine 10 in $root_dir (once; a few minutes)" >&2
   debootstrap --variant=minbase trixie "$new" "$mirror" >"$cache/debootstrap.log" 2>&1 ||
     { tail -n 20 "$cache/debootstrap.log" >&2; die "debootstrap failed (log: $cache/debootstrap.log)"; }
   ( in_root "$new" /bin/sh -c '

@@ -137,7 +137,7 @@ TEST(StandInPayload, KoreanResourceLibraryHoldsItsTexts) {
     TempDir dir(L"reskr");
     std::wstring path = dir / L"TSLResource.dll";
     ASSERT_TRUE(ExtractResourceToFile(1007, path.c_str()));
-    // A 32-bit DLL cannot run in this process, but its resources can be read.
+    // Read as data, which works in either build (the 64-bit one could not run it).
     orlyn::UniqueLibrary dll(::LoadLibraryExW(path.c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE));
     ASSERT_TRUE(dll.valid()) << ::GetLastError();
     wchar_t text[128] = {};
