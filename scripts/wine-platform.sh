@@ -16,7 +16,8 @@
 # the recipe it was made by; a root with another stamp is made again. ORLYN_WINE_PLATFORM=host|root
 # overrides the choice. Each command runs in a private mount namespace (unshare --mount) of its own in
 # which /proc, /dev, /sys, /tmp (prefixes, the X socket folder, wineserver's socket) and the work tree
-# are bound into the root, so nothing stays mounted after a run or a crash. Needs root (chroot).
+# are bound into the root, so nothing stays mounted after a run or a crash; ORLYN_WINE_BINDS names more
+# host folders to bind (blank-separated), e.g. a build folder outside the work tree. Needs root (chroot).
 set -euo pipefail
 
 # Change this when the recipe below changes: every cached root made by another recipe is made again.
