@@ -34,14 +34,14 @@ die() { echo "wine-platform: $*" >&2; exit 1; }
 # Windows-side DLLs beside the 64-bit ones). Debian 12's Wine 8 is not.
 host_wine_runs_32bit() {
   [ -x "$loader" ] || return 1
-  local version major dlls
+  local version major dlls found=""
+  for dlls in /usr/lib/x86_64-linux-gnu/wine /usr/lib/wine /usr/lib64/wine; do
+    [ -e "$dlls/i386-windows/ntdll.dll" ] && [ -e "$dlls/x86_64-windows/wow64.dll" ] && found=1
+  done
+  [ -n "$found" ] || return 1
   version=$("$loader" --version 2>/dev/null) || return 1
   major=${version#wine-}; major=${major%%.*}
-  [[ "$major" =~ ^[0-9]+$ ]] && [ "$major" -ge 9 ] || return 1
-  for dlls in /usr/lib/x86_64-linux-gnu/wine /usr/lib/wine /usr/lib64/wine; do
-    [ -e "$dlls/i386-windows/ntdll.dll" ] && [ -e "$dlls/x86_64-windows/wow64.dll" ] && return 0
-  done
-  return 1
+  [[ "$major" =~ ^[0-9]+$ ]] && [ "$major" -ge 9 ]
 }
 
 platform() {
