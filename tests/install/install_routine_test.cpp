@@ -74,13 +74,20 @@ public:
         ::SHGetSpecialFolderPathW(nullptr, appData, CSIDL_COMMON_APPDATA, FALSE);
         orlynData_ = std::wstring(appData) + L"\\Orlyn";
         hadOrlynData_ = FolderExists(orlynData_);
+        hadMakerKey_ = KeyExists(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Orlyn");
+        hadPreApproved64_ = KeyExists(HKEY_LOCAL_MACHINE, PreApprovedParent(), orlyn::RegView::Wow64_64);
         Clean();
     }
     ~InstallTraces() {
         Clean();
         // The product folder and the machine key file's folder, where the install made them.
         if (!hadOrlynData_) DeleteTree(orlynData_);
+        // The keys above the product key and the 64-bit view's PreApproved key, where the install made
+        // them: later tests look for their absence.
+        if (!hadMakerKey_) DeleteRegTreeForTest(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Orlyn");
+        if (!hadPreApproved64_) DeleteRegTreeForTest(HKEY_LOCAL_MACHINE, PreApprovedParent(), KEY_WOW64_64KEY);
     }
+    static std::wstring PreApprovedParent() { return std::wstring(kPreApproved, wcslen(kPreApproved) - 1); }
     void Clean() {
         for (const wchar_t* clsid : kDefaultControls) DeleteRegTreeForTest(HKEY_LOCAL_MACHINE, kPreApproved + std::wstring(clsid));
         for (const wchar_t* clsid : kControls64)
@@ -100,6 +107,8 @@ public:
 
 private:
     std::wstring orlynData_;
+    bool hadMakerKey_ = false;
+    bool hadPreApproved64_ = false;
     bool hadOrlynData_ = false;
 };
 
