@@ -53,7 +53,13 @@ bool CCustomScheme::Register(HKEY root, const wchar_t* handlerPath) {
 bool CCustomScheme::SetProtocolExecute(HKEY root, bool remove) {
     const bool wow64 = orlyn::IsRunningUnderWow64();
     if (!EditProtocolExecuteKey(root, remove, false)) return false;
-    if (wow64 && !EditProtocolExecuteKey(root, remove, true)) return false;
+    if (wow64 && !EditProtocolExecuteKey(root, remove, true)) {
+        // Where both views are one key (HKCU\Software), the default view's removal already removed it.
+        if (!remove) return false;
+        UniqueHkey left;
+        return orlyn::OpenRegKey(root, GetProtocolExecuteKey().c_str(), KEY_READ, RegView::Wow64_64, left) ==
+               ERROR_FILE_NOT_FOUND;
+    }
     return true;
 }
 

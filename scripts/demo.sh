@@ -1,15 +1,15 @@
 #!/usr/bin/env bash
-# Builds the program (x86_64) and runs a whole repair under Wine on a virtual display, in a throwaway
-# prefix seeded with a broken old module (tests/e2e/lib/seed_old_module.sh): old registry entries,
-# folders, read-only files, a program holding one of the module's files and one named like the
-# module's. It confirms the start, acknowledges the notices and warnings, declines the home page,
-# saves screenshots of the dialog at the start, mid-run and at the end into out/, and prints the
-# repair log and where the program moved it.
+# Builds the shipped 32-bit program (i686) and runs a whole repair under Wine 10 on a virtual display,
+# as on 64-bit Windows (WoW64; scripts/wine-platform.sh), in a throwaway prefix seeded with a broken old
+# module (tests/e2e/lib/seed_old_module.sh): old registry entries, folders, read-only files, a program
+# holding one of the module's files and one named like the module's. It confirms the start,
+# acknowledges the notices and warnings, declines the home page, saves screenshots of the dialog at the
+# start, mid-run and at the end into out/, and prints the repair log and where the program moved it.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 bash "$root/scripts/setup.sh"
-bash "$root/scripts/build.sh" x86_64 "$root/build/x86_64"
-bin=$root/build/x86_64/bin
+bash "$root/scripts/build.sh" i686 "$root/build/i686"
+bin=$root/build/i686/bin
 out=$root/out
 mkdir -p "$out"
 rm -f "$out"/orlyn-repair-*.png "$out/OrlynRepair.log"

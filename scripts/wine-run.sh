@@ -1,3 +1,4 @@
 #!/usr/bin/env bash
-# ctest's emulator: runs a Windows test program under Wine in the prefix of this test run.
-exec /usr/lib/wine/wine64 "$@"
+# Runs Wine's loader on the test platform (scripts/wine-platform.sh): a 32-bit or a 64-bit Windows
+# program in the prefix of this run. Also ctest's emulator.
+exec "$(dirname "$0")/wine-platform.sh" wine "$@"

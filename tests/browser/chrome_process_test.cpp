@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "browser/chrome.h"
@@ -249,10 +250,31 @@ TEST(EnableIncreaseQuotaPrivilege, Succeeds) { EXPECT_EQ(EnableIncreaseQuotaPriv
 TEST_F(ChromeProcess, DesktopUserLaunchNeedsTheShellWindow) {
     FakeChrome chrome;
     ASSERT_TRUE(chrome.ok());
-    ASSERT_EQ(::GetShellWindow(), nullptr) << "another shell window is up";
-    EXPECT_FALSE(LaunchAsDesktopUser(chrome.exe().c_str(), L"--no-startup-window"));
-    // An administrator on Windows 6.x goes this way too, and does not fall back to the shell.
-    EXPECT_FALSE(LaunchChrome(chrome.exe().c_str(), L"--no-startup-window"));
+    // The prefix's own desktop has a shell window (Wine 10's desktop window is one, as Explorer's is on
+    // Windows); a desktop of the test's own, as when no shell runs, has none. The launch runs on a
+    // thread that uses that desktop.
+    struct Desktop {
+        HDESK handle;
+        ~Desktop() {
+            if (handle) ::CloseDesktop(handle);
+        }
+        HDESK get() const { return handle; }
+    } desktop{::CreateDesktopW(UniqueName(L"OrlynNoShell").c_str(), nullptr, nullptr, 0, GENERIC_ALL, nullptr)};
+    ASSERT_TRUE(desktop.get()) << ::GetLastError();
+    bool attached = false, shellSeen = true, direct = true, chosen = true;
+    std::thread worker([&] {
+        attached = ::SetThreadDesktop(desktop.get()) != FALSE;
+        if (!attached) return;
+        shellSeen = ::GetShellWindow() != nullptr;
+        direct = LaunchAsDesktopUser(chrome.exe().c_str(), L"--no-startup-window");
+        // An administrator on Windows 6.x goes this way too, and does not fall back to the shell.
+        chosen = LaunchChrome(chrome.exe().c_str(), L"--no-startup-window");
+    });
+    worker.join();
+    ASSERT_TRUE(attached);
+    ASSERT_FALSE(shellSeen) << "the test's own desktop has a shell window";
+    EXPECT_FALSE(direct);
+    EXPECT_FALSE(chosen);
     EXPECT_FALSE(IsChromeRunning());
     EXPECT_TRUE(chrome.Launches().empty());
 }

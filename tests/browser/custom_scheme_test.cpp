@@ -10,6 +10,7 @@
 #include "common/registry.h"
 #include "common/string_format.h"
 #include "common/unique_handle.h"
+#include "common/windows_version.h"
 #include "support/test_support.h"
 
 using namespace testing_support;
@@ -220,6 +221,41 @@ TEST(CCustomScheme, ProtocolExecuteKeyInTheSixtyFourBitView) {
     EXPECT_TRUE(scheme.SetProtocolExecute(HKEY_CURRENT_USER, true));
     EXPECT_FALSE(KeyExists(HKEY_CURRENT_USER, path));
     EXPECT_FALSE(scheme.SetProtocolExecute(HKEY_CURRENT_USER, true));  // nothing left to delete
+}
+
+// The shipped 32-bit program on 64-bit Windows (the i686 run) writes the key in both registry views and
+// removes it from both; a 64-bit process (the x86_64 run) has one view and writes only that. HKLM\SOFTWARE
+// has a view of each; HKCU\Software is one key in both views, which the removal must count as removed.
+TEST(CCustomScheme, ProtocolExecuteKeyInBothViewsUnderWow64) {
+    const bool wow64 = orlyn::IsRunningUnderWow64();
+#ifdef _WIN64
+    ASSERT_FALSE(wow64);
+#else
+    ASSERT_TRUE(wow64) << "the 32-bit tests run on 64-bit Windows (WoW64)";
+#endif
+    TestScheme t;
+    CCustomScheme scheme(t.name().c_str());
+    const std::wstring path = ProtocolExecuteKey(t.name());
+
+    ASSERT_TRUE(scheme.SetProtocolExecute(HKEY_LOCAL_MACHINE, false));
+    EXPECT_TRUE(ReadValue(HKEY_LOCAL_MACHINE, path, L"WarnOnOpen", KEY_WOW64_64KEY).found);
+    EXPECT_EQ(KeyExists(HKEY_LOCAL_MACHINE, path, KEY_WOW64_32KEY), wow64) << "the 32-bit view";
+    EXPECT_TRUE(scheme.SetProtocolExecute(HKEY_LOCAL_MACHINE, true));
+    EXPECT_FALSE(KeyExists(HKEY_LOCAL_MACHINE, path, KEY_WOW64_64KEY));
+    EXPECT_FALSE(KeyExists(HKEY_LOCAL_MACHINE, path, KEY_WOW64_32KEY));
+
+    ASSERT_TRUE(scheme.SetProtocolExecute(HKEY_CURRENT_USER, false));
+    EXPECT_TRUE(ReadValue(HKEY_CURRENT_USER, path, L"WarnOnOpen", KEY_WOW64_64KEY).found);
+    EXPECT_TRUE(ReadValue(HKEY_CURRENT_USER, path, L"WarnOnOpen", KEY_WOW64_32KEY).found);
+    EXPECT_TRUE(scheme.SetProtocolExecute(HKEY_CURRENT_USER, true)) << "one key in both views, removed";
+    EXPECT_FALSE(KeyExists(HKEY_CURRENT_USER, path, KEY_WOW64_64KEY));
+
+    // A key left only in the 64-bit view (by a 64-bit program, or an earlier run) goes with Unregister.
+    ASSERT_TRUE(scheme.Register(HKEY_LOCAL_MACHINE, L"C:\\TSL.exe"));
+    DeleteRegTreeForTest(HKEY_LOCAL_MACHINE, path);
+    ASSERT_EQ(KeyExists(HKEY_LOCAL_MACHINE, path, KEY_WOW64_64KEY), wow64);
+    EXPECT_TRUE(scheme.Unregister());
+    EXPECT_FALSE(KeyExists(HKEY_LOCAL_MACHINE, path, KEY_WOW64_64KEY));
 }
 
 TEST(CCustomScheme, SetProtocolExecuteFailsWhenTheKeyIsProtected) {

@@ -18,10 +18,12 @@ here=$(cd "$(dirname "$0")" && pwd)
 source "$here/lib/prefix.sh"
 source "$here/lib/prompts.sh"
 
-folder="$WINEPREFIX/drive_c/Program Files/Orlyn Repair Test Folder"
+is_32bit_program "$bin/OrlynRepair.exe" || fail "$bin/OrlynRepair.exe is not the shipped 32-bit program"
+# The 32-bit programs' folder of 64-bit Windows.
+folder="$WINEPREFIX/drive_c/Program Files (x86)/Orlyn Repair Test Folder"
 mkdir -p "$folder"
 cp "$bin/OrlynRepair.exe" "$folder/"
-program='C:\Program Files\Orlyn Repair Test Folder\OrlynRepair.exe'
+program='C:\Program Files (x86)\Orlyn Repair Test Folder\OrlynRepair.exe'
 desktop_log="$WINEPREFIX/drive_c/users/Public/Desktop/OrlynRepair.log"
 archive_log="$WINEPREFIX/drive_c/ProgramData/Orlyn/Common/OrlynRepair.log"
 runonce='HKLM\SOFTWARE\Microsoft\Windows\CurrentVersion\RunOnce'
@@ -102,9 +104,11 @@ x_answer Return || fail "the resumed run shows no reachability warning"
 x_answer n || fail "the resumed run shows no final prompt"
 wait_file "$archive_log" || fail "the resumed run's log was not moved into Orlyn\\Common"
 "$server" -w
-if "$ORLYN_WINE" reg query "$runonce" /v OrlynComCleaner >/dev/null 2>&1; then
-  fail "the RunOnce entry is still there after a successful resumed run"
-fi
+for view in 32 64; do
+  if "$ORLYN_WINE" reg query "$runonce" /v OrlynComCleaner "/reg:$view" >/dev/null 2>&1; then
+    fail "the RunOnce entry is still there ($view-bit view) after a successful resumed run"
+  fi
+done
 if "$ORLYN_WINE" reg query 'HKCU\Software\Classes\tsl\Locked' >/dev/null 2>&1; then
   fail "the resumed run left the locked scheme key"
 fi

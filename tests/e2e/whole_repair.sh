@@ -5,7 +5,9 @@
 # excludes the `tsl` scheme. The prompts are answered as a user would: start, OK on the notice before
 # the holding program is ended and on the sign-on reachability warning (the server never resolves
 # here), No on the home page. Afterwards the log must have been moved into Orlyn\Common with its
-# sections in order, and the registry and disk must hold the new module and none of the old.
+# sections in order, and the registry and disk must hold the new module and none of the old. The program
+# is the shipped 32-bit one on 64-bit Windows (WoW64): each registry entry is read back from the view it
+# belongs to (/reg:32 is the program's default view, /reg:64 the one it reaches with KEY_WOW64_64KEY).
 # Usage: whole_repair.sh BIN_DIR (with OrlynRepair.exe, answer_message_box.exe, hold_file.exe).
 set -euo pipefail
 bin=$(cd "$1" && pwd)
@@ -16,6 +18,7 @@ source "$here/lib/seed_old_module.sh"
 start_old_module_processes || fail "the old module's programs did not start"
 
 c="$WINEPREFIX/drive_c"
+is_32bit_program "$bin/OrlynRepair.exe" || fail "$bin/OrlynRepair.exe is not the shipped 32-bit program"
 cp "$bin/OrlynRepair.exe" "$c/OrlynRepair.exe"
 archive_log="$c/ProgramData/Orlyn/Common/OrlynRepair.log"
 transcript=$tmp/prompts.txt
@@ -58,7 +61,7 @@ fi
 
 # The old module is gone.
 for key in 'HKLM\SOFTWARE\Orlyn\TSL' 'HKLM\SOFTWARE\Orlyn\Shared'; do
-  check "$key deleted" absent reg_has "$key"
+  check "$key deleted from the 32-bit view" absent reg_has "$key" /reg:32
 done
 check "old add-on state Blocked removed" absent reg_has "$seed_stats" /v Blocked
 check "old add-on state Flags removed" absent reg_has "$seed_stats" /v Flags
@@ -81,16 +84,36 @@ while IFS=$'\t' read -r id name target rest; do
 done < <(sed 's/\r$//; s/\t\t*/\t/g' "$here/../../resources/payload_manifest.txt")
 check "new TSL.exe is not the old file" absent grep -q "MZ old" "$c/ProgramData/Orlyn/TSL/TSL.exe"
 scheme_has_handler() {  # the `tsl` scheme's command, machine-wide or else the user's, names TSL.exe
-  { "$ORLYN_WINE" reg query 'HKLM\Software\Classes\tsl\Shell\Open\Command' /ve 2>/dev/null ||
+  { "$ORLYN_WINE" reg query 'HKLM\Software\Classes\tsl\Shell\Open\Command' /ve /reg:32 2>/dev/null ||
     "$ORLYN_WINE" reg query 'HKCU\Software\Classes\tsl\Shell\Open\Command' /ve 2>/dev/null; } |
     grep -q -F '"C:\ProgramData\Orlyn\TSL\TSL.exe" "%1"'
 }
 check "tsl scheme opens the product folder's TSL.exe" scheme_has_handler
-check "uninstall entry" reg_has \
-  'HKLM\SOFTWARE\Microsoft\Windows\CurrentVersion\Uninstall\{8D2C7F05-E6A3-4B19-92E8-D4B5A0C3617F}' /v DisplayName
-for clsid in '{080F7E03-AC50-4949-AACA-E79F82D3099F}' '{A7B202AB-A508-4235-9C97-C25799782590}'; do
-  check "PreApproved $clsid" reg_has "HKLM\\SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Ext\\PreApproved\\$clsid"
+uninstall='HKLM\SOFTWARE\Microsoft\Windows\CurrentVersion\Uninstall\{8D2C7F05-E6A3-4B19-92E8-D4B5A0C3617F}'
+check "uninstall entry in the 32-bit view" reg_has "$uninstall" /v DisplayName /reg:32
+check "no uninstall entry in the 64-bit view" absent reg_has "$uninstall" /reg:64
+preapproved='HKLM\SOFTWARE\Microsoft\Windows\CurrentVersion\Ext\PreApproved'
+for clsid in '{080F7E03-AC50-4949-AACA-E79F82D3099F}' '{5D605A2B-ACDE-49CD-9642-7B268923ACD9}' \
+             '{72B4B28B-9DF6-4E69-9E00-F1EE51001ADD}' '{871D8DC2-84A4-4D1F-99D5-2A4E3BE2E87C}' \
+             '{A7B202AB-A508-4235-9C97-C25799782590}'; do
+  check "PreApproved $clsid in the 32-bit view" reg_has "$preapproved\\$clsid" /reg:32
+  check "PreApproved $clsid not in the 64-bit view" absent reg_has "$preapproved\\$clsid" /reg:64
 done
+for clsid in '{E16C6003-9217-4626-83B0-757C9EA47E53}' '{EF9547D2-97F6-412f-A886-BABD7005A4D8}'; do
+  check "PreApproved $clsid in the 64-bit view" reg_has "$preapproved\\$clsid" /reg:64
+  check "PreApproved $clsid not in the 32-bit view" absent reg_has "$preapproved\\$clsid" /reg:32
+done
+protocol_execute_in() {  # the tsl scheme's ProtocolExecute key, in the root its scheme went to, in view $1
+  local root
+  for root in HKLM HKCU; do
+    "$ORLYN_WINE" reg query "$root\\Software\\Classes\\tsl" /reg:32 >/dev/null 2>&1 || continue
+    "$ORLYN_WINE" reg query "$root\\Software\\Microsoft\\Internet Explorer\\ProtocolExecute\\tsl" /v WarnOnOpen "/reg:$1"
+    return
+  done
+  return 1
+}
+check "ProtocolExecute key in the 32-bit view" protocol_execute_in 32
+check "ProtocolExecute key in the 64-bit view" protocol_execute_in 64
 check "machine key file" test -s "$c/ProgramData/Orlyn/Common/qrmk.dat"
 check "Chrome Local State keeps its other settings" grep -q '"last_known_version":"120.0"' "$seed_chrome/Local State"
 

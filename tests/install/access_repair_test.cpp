@@ -5,12 +5,14 @@
 
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <string>
 #include <vector>
 
 #include "app/repair_context.h"
 #include "common/string_format.h"
 #include "common/unique_handle.h"
+#include "common/windows_version.h"
 #include "install/access_repair.h"
 #include "install/access_list_readback.h"
 #include "install/file_security.h"
@@ -261,8 +263,8 @@ TEST(RepairRegistryKeyAccess, ReachesKeysWhosePathRepeatsTheRootPrefix) {
 }
 
 TEST(RepairRegistryKeyAccess, RepairsTheWholeTreeInTheViewItWasAskedFor) {
-    // This test program is 64-bit: its 32-bit view plays the part of "the other view" that the shipped
-    // 32-bit program has in the 64-bit one.
+    // In the i686 run (the shipped program under WOW64) the 32-bit view is the default one and the 64-bit
+    // view the other; in the x86_64 run the 32-bit view plays the other view's part.
     std::wstring base = L"SOFTWARE\\" + UniqueName(L"OrlynRepairViews");
     TestKeyTree view32(KEY_WOW64_32KEY, base);
     TestKeyTree view64(KEY_WOW64_64KEY, base);
@@ -381,6 +383,63 @@ TEST(RepairComRegistryAccess, RepairsALockedComKeyInBothViews) {
     EXPECT_EQ(ERROR_SUCCESS,
               ::RegOpenKeyExW(HKEY_CLASSES_ROOT, (progId + L"\\CLSID").c_str(), 0, KEY_ALL_ACCESS, probe.put()));
     ExpectRepairList(HKEY_CLASSES_ROOT, progId + L"\\CLSID");
+}
+
+// A COM class registered by 64-bit code lives in the 64-bit view of HKCR\CLSID, which the shipped 32-bit
+// program reaches only by asking for that view; its key and the subkeys below it are repaired there.
+TEST(RepairComRegistryAccess, RepairsALockedClassKeyOfThe64BitView) {
+    const std::wstring clsid = L"CLSID\\{A7B202AB-A508-4235-9C97-C25799782590}";
+    const std::wstring server = clsid + L"\\InprocServer32";
+    auto exists = [](const std::wstring& path, REGSAM view) {
+        orlyn::UniqueHkey key;
+        return ::RegOpenKeyExW(HKEY_CLASSES_ROOT, path.c_str(), 0, KEY_READ | view, key.put()) == ERROR_SUCCESS;
+    };
+    if (exists(clsid, KEY_WOW64_64KEY) || exists(clsid, KEY_WOW64_32KEY))
+        GTEST_SKIP() << "the module's COM keys exist on this machine";
+    auto setDacl = [](const std::wstring& path, const wchar_t* sddl) {
+        orlyn::UniqueHkey key;
+        ASSERT_EQ(ERROR_SUCCESS,
+                  ::RegOpenKeyExW(HKEY_CLASSES_ROOT, path.c_str(), 0, WRITE_DAC | KEY_WOW64_64KEY, key.put()));
+        orlyn::UniqueLocal sd;
+        ASSERT_TRUE(::ConvertStringSecurityDescriptorToSecurityDescriptorW(
+            sddl, SDDL_REVISION_1, reinterpret_cast<PSECURITY_DESCRIPTOR*>(sd.put()), nullptr));
+        ASSERT_EQ(ERROR_SUCCESS, ::RegSetKeySecurity(key.get(), DACL_SECURITY_INFORMATION, sd.get()));
+    };
+    struct Cleanup {
+        std::function<void()> run;
+        ~Cleanup() { run(); }
+    } cleanup{[&] {
+        for (const std::wstring& path : {clsid, server}) {
+            orlyn::UniqueHkey key;
+            if (::RegOpenKeyExW(HKEY_CLASSES_ROOT, path.c_str(), 0, WRITE_DAC | KEY_WOW64_64KEY, key.put()) ==
+                ERROR_SUCCESS)
+                setDacl(path, L"D:(A;;KA;;;BA)(A;;KA;;;WD)");
+        }
+        testing_support::DeleteRegTreeForTest(HKEY_CLASSES_ROOT, clsid, KEY_WOW64_64KEY);
+    }};
+    {
+        orlyn::UniqueHkey key;
+        ASSERT_EQ(ERROR_SUCCESS, ::RegCreateKeyExW(HKEY_CLASSES_ROOT, server.c_str(), 0, nullptr, 0,
+                                                   KEY_ALL_ACCESS | KEY_WOW64_64KEY, nullptr, key.put(), nullptr));
+    }
+    setDacl(server, L"D:P(A;;KR;;;WD)");
+    setDacl(clsid, L"D:P(A;;KRWD;;;WD)");
+    auto openFully = [](const std::wstring& path) {
+        orlyn::UniqueHkey key;
+        return ::RegOpenKeyExW(HKEY_CLASSES_ROOT, path.c_str(), 0, KEY_ALL_ACCESS | KEY_WOW64_64KEY, key.put());
+    };
+    ASSERT_EQ(ERROR_ACCESS_DENIED, openFully(clsid));
+    ASSERT_EQ(ERROR_ACCESS_DENIED, openFully(server));
+    EXPECT_EQ(orlyn::IsRunningUnderWow64(), !exists(clsid, 0)) << "under WOW64 the default view is the other one";
+
+    TempDir dir(L"acl");
+    CRepairContext context;
+    ASSERT_TRUE(context.OpenLog((dir / L"repair.log").c_str()));
+    EXPECT_TRUE(RepairComRegistryAccess(context));
+    context.CloseLog();
+    EXPECT_TRUE(LogOf(dir / L"repair.log").empty());
+    EXPECT_EQ(ERROR_SUCCESS, openFully(clsid));
+    EXPECT_EQ(ERROR_SUCCESS, openFully(server));
 }
 
 TEST(RepairComRegistryAccess, LogsEveryFailingKeyInBothViewsAndChecksTheRest) {

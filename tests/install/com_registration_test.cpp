@@ -39,6 +39,22 @@ UINT CurrentErrorMode() {
 
 bool CopyInto(const std::wstring& from, const std::wstring& to) { return ::CopyFileW(from.c_str(), to.c_str(), FALSE); }
 
+// A 64-bit library whose DllRegisterServer succeeds: in the 64-bit build the plain fixture, in the 32-bit
+// build its 64-bit twin, which this process cannot load and hands to the system's regsvr32.
+std::wstring ComOk64() {
+#ifdef _WIN64
+    return FixturePath(L"com_ok.dll");
+#else
+    return FixturePath(L"com_ok64.dll");
+#endif
+}
+
+// The path of the program that ran a com_ok library's DllRegisterServer, from its mark file.
+std::wstring MarkHost(const std::wstring& mark) {
+    std::string bytes = testing_support::ReadFileBytes(mark);
+    return std::wstring(reinterpret_cast<const wchar_t*>(bytes.data()), bytes.size() / sizeof(wchar_t));
+}
+
 }  // namespace
 
 TEST(RegisterComServer, CallsDllRegisterServerAndLeavesTheTextAlone) {
@@ -119,14 +135,22 @@ TEST(RegisterComServer64, RegistersAPathWithBlanksThroughElevatedRegsvr32) {
     std::wstring folder = dir / L"with blanks";
     ASSERT_TRUE(testing_support::CreateFolders(folder));
     std::wstring dll = folder + L"\\com ok.dll";
-    ASSERT_TRUE(CopyInto(FixturePath(L"com_ok.dll"), dll));
+    ASSERT_TRUE(CopyInto(ComOk64(), dll));
     RegistrationMark mark(dir / L"registered64.mark");
     ScriptedMessageBoxes boxes;
     wchar_t text[kComErrorTextSize];
     wcscpy(text, kSentinel);
 
+    // The 32-bit program names "<system folder>\\regsvr32.exe" as GetSystemDirectory gives it (system32);
+    // under WOW64 the file system redirects that start to syswow64's 32-bit regsvr32, which hands a 64-bit
+    // library on to the 64-bit regsvr32 of the real system32.
     EXPECT_TRUE(RegisterComServer(dll.c_str(), text, true));
-    EXPECT_TRUE(mark.Written()) << "regsvr32 ran the library's DllRegisterServer";
+    ASSERT_TRUE(mark.Written()) << "regsvr32 ran the library's DllRegisterServer";
+    const std::wstring host = MarkHost(dir / L"registered64.mark");
+    wchar_t system[MAX_PATH] = {};
+    ASSERT_GT(::GetSystemDirectoryW(system, MAX_PATH), 0u);
+    EXPECT_TRUE(orlyn::EqualsNoCase(host.c_str(), (std::wstring(system) + L"\\regsvr32.exe").c_str()))
+        << "registered by " << orlyn::ToUtf8(host);
     EXPECT_STREQ(kSentinel, text) << "the 64-bit mode writes no text";
     EXPECT_EQ(0u, boxes.Count());
 }

@@ -33,7 +33,9 @@ const wchar_t* const kControls64[] = {L"{E16C6003-9217-4626-83B0-757C9EA47E53}",
                                       L"{EF9547D2-97F6-412f-A886-BABD7005A4D8}"};
 const wchar_t kPolicyRoot[] = L"SOFTWARE\\Microsoft\\Internet Explorer\\Low Rights\\ElevationPolicy\\";
 
-// A repair context whose folders and log live in a temporary folder, with a WOW64 answer of the test's.
+// A repair context whose folders and log live in a temporary folder. Its WOW64 answer is the real one:
+// true in the i686 run (the shipped 32-bit program under WoW64), false in the x86_64 run, which takes the
+// branches of a system without WOW64.
 class InstallContext : public CRepairContext {
 public:
     InstallContext() : dir_(L"inst") {
@@ -43,12 +45,10 @@ public:
         OpenLog((dir_ / L"OrlynRepair.log").c_str());
     }
     ~InstallContext() override { CloseLog(); }
-    bool IsWow64() const override { return wow64; }
     HWND OwnerWindow() const override { return owner; }
     std::vector<std::wstring> Messages() { return ReadLogMessages(dir_ / L"OrlynRepair.log"); }
     std::wstring AppData() const { return allUsersAppDataFolder; }
 
-    bool wow64 = false;
     HWND owner = nullptr;  // the dialog, for the boxes it owns
 
 private:
@@ -80,13 +80,20 @@ public:
         ::SHGetSpecialFolderPathW(nullptr, appData, CSIDL_COMMON_APPDATA, FALSE);
         orlynData_ = std::wstring(appData) + L"\\Orlyn";
         hadOrlynData_ = FolderExists(orlynData_);
+        hadMakerKey_ = KeyExists(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Orlyn");
+        hadPreApproved64_ = KeyExists(HKEY_LOCAL_MACHINE, PreApprovedParent(), orlyn::RegView::Wow64_64);
         Clean();
     }
     ~InstallTraces() {
         Clean();
         // The product folder and the machine key file's folder, where the install made them.
         if (!hadOrlynData_) DeleteTree(orlynData_);
+        // The keys above the product key and the 64-bit view's PreApproved key, where the install made
+        // them: later tests look for their absence.
+        if (!hadMakerKey_) DeleteRegTreeForTest(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Orlyn");
+        if (!hadPreApproved64_) DeleteRegTreeForTest(HKEY_LOCAL_MACHINE, PreApprovedParent(), KEY_WOW64_64KEY);
     }
+    static std::wstring PreApprovedParent() { return std::wstring(kPreApproved, wcslen(kPreApproved) - 1); }
     void Clean() {
         for (const wchar_t* clsid : kDefaultControls) DeleteRegTreeForTest(HKEY_LOCAL_MACHINE, kPreApproved + std::wstring(clsid));
         for (const wchar_t* clsid : kControls64)
@@ -106,13 +113,29 @@ public:
 
 private:
     std::wstring orlynData_;
+    bool hadMakerKey_ = false;
+    bool hadPreApproved64_ = false;
     bool hadOrlynData_ = false;
 };
 
-// The install routine initialises COM itself, so it runs on a thread of its own as on the worker.
+// The install routine initialises COM itself, so it runs on a thread of its own as on the worker. This
+// thread serves its messages meanwhile, as the dialog thread does: a box shown by the worker disables its
+// owner window, which waits on the thread that made the window.
 bool RunInstall(InstallContext& ctx) {
     bool result = false;
-    std::thread worker([&] { result = ctx.InstallModule(); });
+    orlyn::UniqueHandle done(::CreateEventW(nullptr, TRUE, FALSE, nullptr));
+    HANDLE doneEvent = done.get();
+    std::thread worker([&] {
+        result = ctx.InstallModule();
+        ::SetEvent(doneEvent);
+    });
+    while (::MsgWaitForMultipleObjects(1, &doneEvent, FALSE, INFINITE, QS_ALLINPUT) == WAIT_OBJECT_0 + 1) {
+        MSG msg;
+        while (::PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
+            ::TranslateMessage(&msg);
+            ::DispatchMessageW(&msg);
+        }
+    }
     worker.join();
     return result;
 }
@@ -169,7 +192,7 @@ TEST(InstallModule, AnEntryThatCannotBeWrittenFailsAfterWritingTheRest) {
 TEST(InstallPayloadFiles, On32BitWindowsThe64BitActionsOnlyWriteTheirFiles) {
     InstallTraces traces;
     InstallContext ctx;
-    ctx.wow64 = false;
+    if (ctx.IsWow64()) GTEST_SKIP() << "under WOW64; the x86_64 run takes this branch";
     ctx.payloadList.entries = {
         Entry(1013, L"$AppData$\\Orlyn\\TSL\\TSLDll64.dll", 5),
         Entry(1012, L"$AppData$\\Orlyn\\TSL\\TSL64.exe", 6, L"Tessel Hub (x64)", L"{OrlynTestPolicy}"),
@@ -185,7 +208,7 @@ TEST(InstallPayloadFiles, On32BitWindowsThe64BitActionsOnlyWriteTheirFiles) {
 TEST(InstallPayloadFiles, UnderWow64RegistersWithTheSystemToolAndWritesThe64BitPolicy) {
     InstallTraces traces;
     InstallContext ctx;
-    ctx.wow64 = true;
+    if (!ctx.IsWow64()) GTEST_SKIP() << "not under WOW64; the i686 run takes this branch";
     ctx.payloadList.entries = {
         Entry(1013, L"$AppData$\\Orlyn\\TSL\\TSLDll64.dll", 5),
         Entry(1012, L"$AppData$\\Orlyn\\TSL\\TSL64.exe", 6, L"Tessel Hub (x64)", L"{OrlynTestPolicy}"),
@@ -211,16 +234,29 @@ TEST(InstallPayloadFiles, UnderWow64RegistersWithTheSystemToolAndWritesThe64BitP
     std::wstring appName;
     EXPECT_EQ(orlyn::ReadRegString(policy.get(), L"AppName", 520, appName), ERROR_SUCCESS);
     EXPECT_EQ(appName, L"TSL64.exe");
+    EXPECT_FALSE(KeyExists(HKEY_LOCAL_MACHINE, std::wstring(kPolicyRoot) + L"{OrlynTestPolicy}", orlyn::RegView::Default))
+        << "the 64-bit program's policy is not in the 32-bit view";
 }
 
+// Without the PreApproved key the five keys of the default view are skipped. Under WOW64 the two keys
+// of the 64-bit view are made all the same: that step creates its path in the 64-bit view.
 TEST(RegisterPreApprovedControls, WithoutThePreApprovedKeyMakesNoKeyAndStillSucceeds) {
     InstallTraces traces;
     const std::wstring parent(kPreApproved, wcslen(kPreApproved) - 1);
     if (KeyExists(HKEY_LOCAL_MACHINE, parent)) GTEST_SKIP() << "the system has the PreApproved key";
+    const bool hadParent64 = KeyExists(HKEY_LOCAL_MACHINE, parent, orlyn::RegView::Wow64_64);
     InstallContext ctx;
     EXPECT_TRUE(ctx.RegisterPreApprovedControls());
-    EXPECT_TRUE(ctx.Messages().empty());
     EXPECT_FALSE(KeyExists(HKEY_LOCAL_MACHINE, parent));
+    std::vector<std::wstring> expected;
+    if (ctx.IsWow64()) {
+        for (const wchar_t* clsid : kControls64) {
+            expected.push_back(std::wstring(L"OK\t") + clsid + L" 64bit 레지스트리를 등록하였습니다.");
+            EXPECT_TRUE(KeyExists(HKEY_LOCAL_MACHINE, kPreApproved + std::wstring(clsid), orlyn::RegView::Wow64_64));
+        }
+    }
+    EXPECT_EQ(ctx.Messages(), expected);
+    if (!hadParent64) DeleteRegTreeForTest(HKEY_LOCAL_MACHINE, parent, KEY_WOW64_64KEY);
 }
 
 TEST(RegisterPreApprovedControls, MakesTheFiveKeysAndUnderWow64TheTwo64BitOnes) {
@@ -231,17 +267,28 @@ TEST(RegisterPreApprovedControls, MakesTheFiveKeysAndUnderWow64TheTwo64BitOnes) 
         ASSERT_EQ(orlyn::CreateRegKey(HKEY_LOCAL_MACHINE, parent.c_str(), KEY_ALL_ACCESS, orlyn::RegView::Default, key),
                   ERROR_SUCCESS);
     }
-    for (bool wow64 : {false, true}) {
-        SCOPED_TRACE(wow64 ? "WOW64" : "32-bit Windows");
+    {
         InstallTraces traces;
         InstallContext ctx;
-        ctx.wow64 = wow64;
+        const bool wow64 = ctx.IsWow64();
+        SCOPED_TRACE(wow64 ? "WOW64" : "without WOW64");
         EXPECT_TRUE(ctx.RegisterPreApprovedControls());
-        for (const wchar_t* clsid : kDefaultControls)
+        for (const wchar_t* clsid : kDefaultControls) {
             EXPECT_TRUE(KeyExists(HKEY_LOCAL_MACHINE, kPreApproved + std::wstring(clsid)));
-        for (const wchar_t* clsid : kControls64)
+            // Under WOW64 the default view is the 32-bit one, and the 64-bit view has none of the five.
+            if (wow64) {
+                EXPECT_FALSE(KeyExists(HKEY_LOCAL_MACHINE, kPreApproved + std::wstring(clsid), orlyn::RegView::Wow64_64));
+            }
+        }
+        for (const wchar_t* clsid : kControls64) {
             EXPECT_EQ(KeyExists(HKEY_LOCAL_MACHINE, kPreApproved + std::wstring(clsid), orlyn::RegView::Wow64_64),
                       wow64);
+            orlyn::UniqueHkey view32;
+            EXPECT_NE(::RegOpenKeyExW(HKEY_LOCAL_MACHINE, (kPreApproved + std::wstring(clsid)).c_str(), 0,
+                                      KEY_READ | KEY_WOW64_32KEY, view32.put()),
+                      ERROR_SUCCESS)
+                << "not in the 32-bit view";
+        }
         auto messages = ctx.Messages();
         ASSERT_EQ(messages.size(), wow64 ? 7u : 5u);
         EXPECT_EQ(messages[0], std::wstring(L"OK\t") + kDefaultControls[0] + L" 레지스트리를 등록하였습니다.");
@@ -290,10 +337,10 @@ public:
         EXPECT_EQ(::RegCreateKeyExW(root_, path_.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS | view_, nullptr, key.put(),
                                     nullptr),
                   ERROR_SUCCESS);
-        SetKeyAclForTest(root_, path_, L"D:P(A;;KR;;;WD)(A;;KR;;;BA)");
+        SetKeyAclForTest(root_, path_, L"D:P(A;;KR;;;WD)(A;;KR;;;BA)", view_);
     }
     ~ReadOnlyKey() {
-        SetKeyAclForTest(root_, path_, L"D:(A;;KA;;;BA)(A;;KA;;;WD)");
+        SetKeyAclForTest(root_, path_, L"D:(A;;KA;;;BA)(A;;KA;;;WD)", view_);
         DeleteRegTreeForTest(root_, path_, view_);
     }
     ReadOnlyKey(const ReadOnlyKey&) = delete;
@@ -400,7 +447,6 @@ TEST(InstallModule, AWholeInstallWritesExactlyTheseLinesInThisOrder) {
     } makerCleanup{!hadMakerKey, gameKey};
 
     InstallContext ctx;
-    ctx.wow64 = true;
     struct Window {
         HWND handle = ::CreateWindowExW(0, L"STATIC", L"dialog", WS_POPUP, 0, 0, 10, 10, nullptr, nullptr, nullptr,
                                         nullptr);
@@ -432,8 +478,11 @@ TEST(InstallModule, AWholeInstallWritesExactlyTheseLinesInThisOrder) {
              std::wstring(L"OK\t{72B4B28B-9DF6-4E69-9E00-F1EE51001ADD} 레지스트리를 등록하였습니다."),
              std::wstring(L"OK\t{871D8DC2-84A4-4D1F-99D5-2A4E3BE2E87C} 레지스트리를 등록하였습니다."),
              std::wstring(L"OK\t{A7B202AB-A508-4235-9C97-C25799782590} 레지스트리를 등록하였습니다."),
-             std::wstring(L"OK\t{E16C6003-9217-4626-83B0-757C9EA47E53} 64bit 레지스트리를 등록하였습니다."),
-             std::wstring(L"OK\t{EF9547D2-97F6-412f-A886-BABD7005A4D8} 64bit 레지스트리를 등록하였습니다."),
+             // Only a 32-bit process on 64-bit Windows writes the two 64-bit keys (the i686 run).
+             std::wstring(ctx.IsWow64() ? L"OK\t{E16C6003-9217-4626-83B0-757C9EA47E53} 64bit 레지스트리를 등록하였습니다."
+                                        : L"<no 64-bit key>"),
+             std::wstring(ctx.IsWow64() ? L"OK\t{EF9547D2-97F6-412f-A886-BABD7005A4D8} 64bit 레지스트리를 등록하였습니다."
+                                        : L"<no 64-bit key>"),
              std::wstring(L"OK\t신규 모듈 설치에 성공하였습니다."),
              std::wstring(L"OK\t데이터 파일 생성에 성공하였습니다."),
              // The reachability message is one entry with its own CR LF line ends: its second line has
@@ -449,7 +498,7 @@ TEST(InstallModule, AWholeInstallWritesExactlyTheseLinesInThisOrder) {
              std::wstring(L"**에러 내역"),
              std::wstring(L""),
          }) {
-        expected.push_back(line);
+        if (line != L"<no 64-bit key>") expected.push_back(line);
     }
     AppendPieces(expected, user.errors + L"SOFTWARE\\Orlyn - RootPath : No Data\n"
                                          L"SOFTWARE\\Orlyn - Executable : No Data\n");
@@ -481,7 +530,7 @@ TEST(InstallModule, AFailedRegistrationOrPreApprovalEndsTheInstallWithExactlyThe
         const char* name;
         std::vector<PayloadEntry> entries;
         const std::wstring* lockedKey;  // nullptr: none
-        bool wow64;
+        bool needsWow64;                // the 64-bit keys are written only by a 32-bit process on 64-bit Windows
         std::vector<std::wstring> lines;  // after the banner; "<tsl>" stands for the product folder
     } cases[] = {
         {"COM server that does not load",
@@ -525,10 +574,12 @@ TEST(InstallModule, AFailedRegistrationOrPreApprovalEndsTheInstallWithExactlyThe
         SCOPED_TRACE(c.name);
         InstallTraces traces;
         PreApprovedParent preApproved;
-        std::unique_ptr<ReadOnlyKey> locked;
-        if (c.lockedKey) locked = std::make_unique<ReadOnlyKey>(HKEY_LOCAL_MACHINE, *c.lockedKey);
         InstallContext ctx;
-        ctx.wow64 = c.wow64;
+        if (c.needsWow64 && !ctx.IsWow64()) continue;  // the i686 run takes this case
+        std::unique_ptr<ReadOnlyKey> locked;
+        if (c.lockedKey)
+            locked = std::make_unique<ReadOnlyKey>(HKEY_LOCAL_MACHINE, *c.lockedKey,
+                                                   c.needsWow64 ? KEY_WOW64_64KEY : 0);
         ctx.payloadList.entries = c.entries;
         EXPECT_FALSE(RunInstall(ctx));
 

@@ -72,13 +72,15 @@ void ExpectRegSz(const StoredValue& v, const std::wstring& text) {
 class ProductKey {
 public:
     ProductKey() {
+        makerExisted_ = KeyExists(HKEY_LOCAL_MACHINE, kMakerKeyPath);
         existed_ = KeyExists(HKEY_LOCAL_MACHINE, kProductKeyPath);
         saved_ = ReadValue(HKEY_LOCAL_MACHINE, kProductKeyPath, L"InstallDirectory");
         Clear();
     }
     ~ProductKey() {
         if (!existed_) {
-            DeleteRegTreeForTest(HKEY_LOCAL_MACHINE, kProductKeyPath);
+            // With the maker's key above it when the test made that too: later tests look for its absence.
+            DeleteRegTreeForTest(HKEY_LOCAL_MACHINE, makerExisted_ ? kProductKeyPath : kMakerKeyPath);
             return;
         }
         Clear();
@@ -104,6 +106,8 @@ public:
     }
 
 private:
+    static constexpr const wchar_t* kMakerKeyPath = L"SOFTWARE\\Orlyn";
+    bool makerExisted_ = false;
     bool existed_ = false;
     StoredValue saved_;
 };

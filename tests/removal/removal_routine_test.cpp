@@ -46,8 +46,12 @@ private:
 // Removes the old module's registry rows that a test seeds, before and after it.
 class OldModuleKeys {
 public:
-    OldModuleKeys() { Clean(); }
-    ~OldModuleKeys() { Clean(); }
+    OldModuleKeys() : hadMakerKey_(KeyExists(L"SOFTWARE\\Orlyn")) { Clean(); }
+    ~OldModuleKeys() {
+        Clean();
+        // The maker's key that seeding made: later suites (the access report's) look for it.
+        if (!hadMakerKey_) DeleteRegTreeForTest(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Orlyn");
+    }
     void Clean() {
         DeleteRegTreeForTest(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Orlyn\\TSL");
         DeleteRegTreeForTest(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Orlyn\\Shared");
@@ -57,6 +61,13 @@ public:
                              L"{080F7E03-AC50-4949-AACA-E79F82D3099F}");
         (void)CCustomScheme(L"tsl").Unregister();
     }
+
+private:
+    static bool KeyExists(const wchar_t* path) {
+        orlyn::UniqueHkey key;
+        return orlyn::OpenRegKey(HKEY_LOCAL_MACHINE, path, KEY_READ, orlyn::RegView::Default, key) == ERROR_SUCCESS;
+    }
+    bool hadMakerKey_;
 };
 
 void SetString(HKEY root, const std::wstring& path, const wchar_t* name, const std::wstring& text) {

@@ -257,9 +257,9 @@ void DeleteRegTreeForTest(HKEY root, const std::wstring& path, REGSAM view) {
     else ::RegDeleteKeyW(root, path.c_str());
 }
 
-void SetKeyAclForTest(HKEY root, const std::wstring& path, const wchar_t* sddl) {
+void SetKeyAclForTest(HKEY root, const std::wstring& path, const wchar_t* sddl, REGSAM view) {
     orlyn::UniqueHkey key;
-    ASSERT_EQ(::RegOpenKeyExW(root, path.c_str(), 0, WRITE_DAC, key.put()), ERROR_SUCCESS);
+    ASSERT_EQ(::RegOpenKeyExW(root, path.c_str(), 0, WRITE_DAC | view, key.put()), ERROR_SUCCESS);
     orlyn::UniqueLocal sd;
     ASSERT_TRUE(::ConvertStringSecurityDescriptorToSecurityDescriptorW(
         sddl, SDDL_REVISION_1, reinterpret_cast<PSECURITY_DESCRIPTOR*>(sd.put()), nullptr));

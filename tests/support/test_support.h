@@ -140,7 +140,7 @@ void DeleteRegTreeForTest(HKEY root, const std::wstring& path, REGSAM view = 0);
 
 // Replaces a key's access list with the SDDL given (for example read and WRITE_DAC only); fails the test
 // when it cannot.
-void SetKeyAclForTest(HKEY root, const std::wstring& path, const wchar_t* sddl);
+void SetKeyAclForTest(HKEY root, const std::wstring& path, const wchar_t* sddl, REGSAM view = 0);
 
 bool RunningUnderWine();
 

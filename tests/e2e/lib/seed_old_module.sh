@@ -1,14 +1,16 @@
 #!/usr/bin/env bash
 # Sourced by the end-to-end tests and the demo: seeds the Wine prefix $WINEPREFIX with a broken old
-# module, the way a user's PC looks before a repair. Needs $ORLYN_WINE (the loader) and $bin (the
+# module, the way a user's 64-bit PC looks before a repair: the module is 32-bit, so its HKLM\SOFTWARE
+# keys sit in the 32-bit registry view (Wow6432Node). Needs $ORLYN_WINE (the loader) and $bin (the
 # folder with the fixture programs). Defines start_old_module_processes, which starts two programs of
 # the old module and sets seed_pids to their (Unix) process ids.
-#   registry: HKLM SOFTWARE\Orlyn\TSL ("QrDownload" names a folder), SOFTWARE\Orlyn\Shared (its default
+#   registry: HKLM SOFTWARE\Orlyn\TSL (32-bit view) ("QrDownload" names a folder), SOFTWARE\Orlyn\Shared (its default
 #             value names a folder), SOFTWARE\Orlyn\OrlynPlug ("RootPath"), and the Internet Explorer
 #             add-on state "Blocked"/"Flags" of one of the module's add-ons
 #   disk:     C:\ProgramData\Orlyn\Common, Orlyn\TSL (with read-only files), Orlyn\OrlynPlug\linkinfo.dat,
 #             the folders the registry names, and a Chrome Local State that excludes the "tsl" scheme;
-#             and Internet Explorer's PreApproved key, which Windows has and a fresh prefix lacks
+#             and Internet Explorer's PreApproved key in both views, which Windows has and a fresh
+#             prefix lacks
 seed_c="$WINEPREFIX/drive_c"
 seed_data="$seed_c/ProgramData/Orlyn"
 seed_clsid='{080F7E03-AC50-4949-AACA-E79F82D3099F}'
@@ -18,15 +20,16 @@ seed_chrome="$seed_c/users/$seed_user/AppData/Local/Google/Chrome/User Data"
 
 seed_reg() { "$ORLYN_WINE" reg add "$@" /f >/dev/null 2>&1; }
 
-seed_reg 'HKLM\SOFTWARE\Orlyn\TSL' /v QrDownload /t REG_SZ /d 'C:\OrlynOld\QrDownload'
-seed_reg 'HKLM\SOFTWARE\Orlyn\TSL' /v Version /t REG_SZ /d '1.0.0.1'
-seed_reg 'HKLM\SOFTWARE\Orlyn\TSL\Components' /v Count /t REG_DWORD /d 3
-seed_reg 'HKLM\SOFTWARE\Orlyn\Shared' /ve /t REG_SZ /d 'C:\OrlynOld\Shared'
-seed_reg 'HKLM\SOFTWARE\Orlyn\OrlynPlug' /v RootPath /t REG_SZ /d 'C:\OrlynOld\Plug'
+seed_reg 'HKLM\SOFTWARE\Orlyn\TSL' /v QrDownload /t REG_SZ /d 'C:\OrlynOld\QrDownload' /reg:32
+seed_reg 'HKLM\SOFTWARE\Orlyn\TSL' /v Version /t REG_SZ /d '1.0.0.1' /reg:32
+seed_reg 'HKLM\SOFTWARE\Orlyn\TSL\Components' /v Count /t REG_DWORD /d 3 /reg:32
+seed_reg 'HKLM\SOFTWARE\Orlyn\Shared' /ve /t REG_SZ /d 'C:\OrlynOld\Shared' /reg:32
+seed_reg 'HKLM\SOFTWARE\Orlyn\OrlynPlug' /v RootPath /t REG_SZ /d 'C:\OrlynOld\Plug' /reg:32
 seed_reg "$seed_stats" /v Blocked /t REG_DWORD /d 1
 seed_reg "$seed_stats" /v Flags /t REG_DWORD /d 4
-# Present on every Windows with Internet Explorer; a fresh Wine prefix lacks it.
-seed_reg 'HKLM\SOFTWARE\Microsoft\Windows\CurrentVersion\Ext\PreApproved'
+# Present on every Windows with Internet Explorer, in both views; a fresh Wine prefix lacks it.
+seed_reg 'HKLM\SOFTWARE\Microsoft\Windows\CurrentVersion\Ext\PreApproved' /reg:32
+seed_reg 'HKLM\SOFTWARE\Microsoft\Windows\CurrentVersion\Ext\PreApproved' /reg:64
 
 mkdir -p "$seed_data/Common/Cache" "$seed_data/TSL/lang" "$seed_data/OrlynPlug" \
          "$seed_c/OrlynOld/QrDownload/parts" "$seed_c/OrlynOld/Shared" "$seed_c/OrlynOld/Plug/KVData/db"
