@@ -4,7 +4,6 @@
 
 #include <cwchar>
 
-#include "app/repair_context.h"
 #include "common/access_entry.h"
 #include "common/registry.h"
 #include "common/string_format.h"
@@ -172,12 +171,12 @@ bool RepairRegistryKeyAccessInView(const wchar_t* name, RepairView view) {
     return result;
 }
 
-bool RepairRegistryKeysAccess(CRepairContext& context, const wchar_t* const* keys, size_t count) {
+bool RepairRegistryKeysAccess(RepairLogWriter& log, const wchar_t* const* keys, size_t count) {
     bool result = true;
     for (bool use64BitView : {false, true}) {
         for (size_t i = 0; i < count; ++i) {
             if (!RepairRegistryKeyAccess(keys[i], use64BitView)) {
-                context.WriteLog(L"Error\t%s 레지스트리에 접근할 수 없습니다.\n", keys[i]);
+                log.WriteLog(L"Error\t%s 레지스트리에 접근할 수 없습니다.\n", keys[i]);
                 result = false;
             }
         }
@@ -185,6 +184,6 @@ bool RepairRegistryKeysAccess(CRepairContext& context, const wchar_t* const* key
     return result;
 }
 
-bool RepairComRegistryAccess(CRepairContext& context) {
-    return RepairRegistryKeysAccess(context, kModuleComKeys, sizeof(kModuleComKeys) / sizeof(kModuleComKeys[0]));
+bool RepairComRegistryAccess(RepairLogWriter& log) {
+    return RepairRegistryKeysAccess(log, kModuleComKeys, sizeof(kModuleComKeys) / sizeof(kModuleComKeys[0]));
 }

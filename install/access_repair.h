@@ -7,7 +7,7 @@
 #include <cstddef>
 #include <string>
 
-class CRepairContext;
+#include "common/repair_log_writer.h"
 
 // Names are registry object names as Windows' security functions take them: "MACHINE\\SOFTWARE\\...",
 // "CLASSES_ROOT\\...", "CURRENT_USER\\..." or "USERS\\...", at most 1,023 units.
@@ -34,6 +34,6 @@ extern const wchar_t* const kModuleComKeys[7];
 
 // Checks every key in the default and then in the 64-bit view, logging each key that stays
 // inaccessible; true when all checks succeeded. All checks are always made.
-[[nodiscard]] bool RepairRegistryKeysAccess(CRepairContext& context, const wchar_t* const* keys, size_t count);
+[[nodiscard]] bool RepairRegistryKeysAccess(RepairLogWriter& log, const wchar_t* const* keys, size_t count);
 // The same over the module's seven COM keys.
-[[nodiscard]] bool RepairComRegistryAccess(CRepairContext& context);
+[[nodiscard]] bool RepairComRegistryAccess(RepairLogWriter& log);

@@ -84,7 +84,7 @@ bool CRepairContext::InstallModule() {
                               MB_OK | MB_ICONWARNING);
     }
 
-    ApplyEveryoneAccess(*this);
+    ApplyEveryoneAccess(*this, aclInfo);
     return true;
 }
 

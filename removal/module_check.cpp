@@ -34,7 +34,7 @@ bool CRepairContext::CheckOldModule() {
     WriteLog(L"=========================\n");
     WriteLog(L"\n");
 
-    WriteAccessReport(*this);
+    WriteAccessReport(*this, aclInfo);
 
     const std::vector<ProcessRow> processes = removalList.CopyProcesses();
     const std::vector<RegistryRow> registryRows = removalList.CopyRegistryRows();
