@@ -31,17 +31,8 @@ struct KeyTarget {
     RepairView view;
 };
 
-// The view flag for opening, given through the common helper. The 32-bit view of a 64-bit process has
-// no RegView of its own, so its flag travels with the access mask.
 LONG OpenInView(const KeyTarget& key, REGSAM access, orlyn::UniqueHkey& out) {
-    switch (key.view) {
-    case RepairView::Wow64_64:
-        return orlyn::OpenRegKey(key.root, key.path, access, orlyn::RegView::Wow64_64, out);
-    case RepairView::Wow64_32:
-        return orlyn::OpenRegKey(key.root, key.path, access | KEY_WOW64_32KEY, orlyn::RegView::Default, out);
-    default:
-        return orlyn::OpenRegKey(key.root, key.path, access, orlyn::RegView::Default, out);
-    }
+    return orlyn::OpenRegKey(key.root, key.path, access, key.view, out);
 }
 
 // Reads the key's owner. The default view goes by object name. Another view goes through a handle

@@ -7,6 +7,7 @@
 #include <cstddef>
 #include <string>
 
+#include "common/registry.h"
 #include "common/repair_log_writer.h"
 
 // Names are registry object names as Windows' security functions take them: "MACHINE\\SOFTWARE\\...",
@@ -20,7 +21,7 @@ constexpr size_t kRegistryObjectNameSize = 1024;
 
 // The registry view that a repair addresses: the process's own, the 64-bit one, or (for a 64-bit
 // process) the 32-bit one. The whole tree, the owner and the access list are handled in that view.
-enum class RepairView { Default, Wow64_64, Wow64_32 };
+using RepairView = orlyn::RegView;
 
 // True when the key and every key below it open with KEY_ALL_ACCESS in the view, repairing the ones
 // that refuse; also true when the key does not exist.

@@ -70,9 +70,7 @@ HKEY RegistryRowRoot(const RegistryRow& row) {
     return row.rootKey == kRootCurrentUser ? HKEY_CURRENT_USER : HKEY_LOCAL_MACHINE;
 }
 
-const wchar_t* RegistryRowPrefix(const RegistryRow& row) {
-    return row.rootKey == kRootCurrentUser ? L"HKCU\\" : L"HKLM\\";
-}
+const wchar_t* RegistryRowPrefix(const RegistryRow& row) { return orlyn::RootPrefix(RegistryRowRoot(row)); }
 
 void RemovalList::Clear() {
     processes.clear();

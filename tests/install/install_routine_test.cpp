@@ -67,11 +67,6 @@ PayloadEntry Entry(WORD id, const wchar_t* target, int action, const wchar_t* na
     return e;
 }
 
-bool KeyExists(HKEY root, const std::wstring& path, orlyn::RegView view = orlyn::RegView::Default) {
-    orlyn::UniqueHkey key;
-    return orlyn::OpenRegKey(root, path.c_str(), KEY_READ, view, key) == ERROR_SUCCESS;
-}
-
 // Removes what an install writes outside the test's folder, before and after a test.
 class InstallTraces {
 public:
@@ -178,8 +173,7 @@ TEST(InstallPayloadFiles, On32BitWindowsThe64BitActionsOnlyWriteTheirFiles) {
     const std::wstring tsl = ctx.AppData() + L"\\Orlyn\\TSL\\";
     EXPECT_EQ(ctx.Messages(), (std::vector<std::wstring>{L"OK\t" + tsl + L"TSLDll64.dll 파일을 설치하였습니다.",
                                                          L"OK\t" + tsl + L"TSL64.exe 파일을 설치하였습니다."}));
-    EXPECT_FALSE(KeyExists(HKEY_LOCAL_MACHINE, std::wstring(kPolicyRoot) + L"{OrlynTestPolicy}",
-                           orlyn::RegView::Wow64_64));
+    EXPECT_FALSE(KeyExists(HKEY_LOCAL_MACHINE, std::wstring(kPolicyRoot) + L"{OrlynTestPolicy}", KEY_WOW64_64KEY));
 }
 
 TEST(InstallPayloadFiles, UnderWow64RegistersWithTheSystemToolAndWritesThe64BitPolicy) {
@@ -240,7 +234,7 @@ TEST(RegisterPreApprovedControls, MakesTheFiveKeysAndUnderWow64TheTwo64BitOnes) 
         for (const wchar_t* clsid : kDefaultControls)
             EXPECT_TRUE(KeyExists(HKEY_LOCAL_MACHINE, kPreApproved + std::wstring(clsid)));
         for (const wchar_t* clsid : kControls64)
-            EXPECT_EQ(KeyExists(HKEY_LOCAL_MACHINE, kPreApproved + std::wstring(clsid), orlyn::RegView::Wow64_64),
+            EXPECT_EQ(KeyExists(HKEY_LOCAL_MACHINE, kPreApproved + std::wstring(clsid), KEY_WOW64_64KEY),
                       wow64);
         auto messages = ctx.Messages();
         ASSERT_EQ(messages.size(), wow64 ? 7u : 5u);
