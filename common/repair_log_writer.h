@@ -13,3 +13,9 @@ public:
     void WriteLog(const wchar_t* format, ...);
     virtual void WriteLogV(const wchar_t* format, va_list args) = 0;
 };
+
+// The four entries that open a phase routine's part of the log: an empty line, the routine's name
+// between two rules.
+void WriteRoutineBanner(RepairLogWriter& log, const wchar_t* routineName);
+// The line that follows a failure's own line: the Win32 error code.
+void WriteErrorCodeLine(RepairLogWriter& log, unsigned long error);

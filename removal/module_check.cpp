@@ -28,10 +28,7 @@ bool FindEntry(const wchar_t* path, DWORD& attributes) {
 }  // namespace
 
 bool CRepairContext::CheckOldModule() {
-    WriteLog(L"\n");
-    WriteLog(L"=========================\n");
-    WriteLog(L"   모듈 체크 루틴\n");
-    WriteLog(L"=========================\n");
+    WriteRoutineBanner(*this, L"모듈 체크 루틴");
     WriteLog(L"\n");
 
     WriteAccessReport(*this, aclInfo);
