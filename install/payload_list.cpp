@@ -1,5 +1,7 @@
 #include "install/payload_list.h"
 
+#include <windows.h>
+
 #include "common/string_format.h"
 #include "common/unique_handle.h"
 #include "install/payload_extraction.h"

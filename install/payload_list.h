@@ -1,8 +1,6 @@
 // The payload manifest: the files this program carries and how each is installed.
 #pragma once
 
-#include <windows.h>
-
 #include <string>
 #include <vector>
 
