@@ -6,7 +6,7 @@
 #include "app/repair_texts.h"
 #include "app/resume_entry.h"
 #include "build_settings.h"
-#include "common/registry.h"
+#include "common/repair_folders.h"
 #include "common/string_format.h"
 #include "framework/seams.h"
 #include "framework/unattended.h"
@@ -15,38 +15,6 @@
 #ifndef DOCHOSTUIFLAG_THEME
 #define DOCHOSTUIFLAG_THEME 0x40000
 #endif
-
-namespace {
-
-// A special folder (created if missing); empty when it cannot be obtained.
-bool GetSpecialFolder(int csidl, wchar_t (&path)[MAX_PATH]) {
-    path[0] = L'\0';
-    if (FAILED(::SHGetFolderPathW(nullptr, csidl | CSIDL_FLAG_CREATE, nullptr, SHGFP_TYPE_CURRENT, path))) {
-        path[0] = L'\0';
-        return false;
-    }
-    return path[0] != L'\0';
-}
-
-// HKLM "ProgramFilesDir", accepted only as a REG_SZ of at most 260 bytes.
-bool ReadProgramFilesDir(wchar_t (&path)[MAX_PATH]) {
-    orlyn::UniqueHkey key;
-    std::wstring value;
-    if (orlyn::OpenRegKey(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion", KEY_QUERY_VALUE,
-                          orlyn::RegView::Default, key) != ERROR_SUCCESS)
-        return false;
-    if (orlyn::ReadRegString(key.get(), L"ProgramFilesDir", 260, value) != ERROR_SUCCESS || value.empty()) return false;
-    return orlyn::CopyFixed(path, MAX_PATH, value.c_str());
-}
-
-void AppendBackslash(wchar_t (&path)[MAX_PATH]) {
-    size_t length = wcslen(path);
-    if (length == 0 || path[length - 1] == L'\\' || length + 1 >= MAX_PATH) return;
-    path[length] = L'\\';
-    path[length + 1] = L'\0';
-}
-
-}  // namespace
 
 COrlynRepairDlg::COrlynRepairDlg() : CDHtmlDialog(IDD_ORLYNREPAIR_DIALOG, IDR_HTML_ORLYNREPAIR, nullptr) {
     hostFlags |= DOCHOSTUIFLAG_THEME;
@@ -107,21 +75,7 @@ void COrlynRepairDlg::OpenRepairLog() {
     OpenLog(path);  // a log that cannot be created is no error: nothing is written then
 }
 
-void COrlynRepairDlg::ResolveFolders() {
-    if (!GetSpecialFolder(CSIDL_PROGRAM_FILES, programFilesFolder) &&
-        !ReadProgramFilesDir(programFilesFolder))
-        orlyn::CopyFixed(programFilesFolder, MAX_PATH, L"C:\\Program Files");
-    UINT length = ::GetWindowsDirectoryW(windowsFolder, MAX_PATH);
-    if (length == 0 || length >= MAX_PATH) orlyn::CopyFixed(windowsFolder, MAX_PATH, L"C:\\Windows");
-
-    GetSpecialFolder(CSIDL_COMMON_DESKTOPDIRECTORY, allUsersDesktopFolder);
-    AppendBackslash(allUsersDesktopFolder);
-    GetSpecialFolder(CSIDL_DESKTOPDIRECTORY, desktopFolder);
-    AppendBackslash(desktopFolder);
-    GetSpecialFolder(CSIDL_COMMON_PROGRAMS, allUsersProgramsFolder);
-    AppendBackslash(allUsersProgramsFolder);
-    GetSpecialFolder(CSIDL_COMMON_APPDATA, allUsersAppDataFolder);
-}
+void COrlynRepairDlg::ResolveFolders() { ResolveRepairFolders(*this); }
 
 BOOL COrlynRepairDlg::FailInitialisation(const wchar_t* text) {
     unattended::AskPerson(Prompt::InitialisationError, dialogWindow_, text, repair_text::kProgramTitle,
@@ -131,9 +85,9 @@ BOOL COrlynRepairDlg::FailInitialisation(const wchar_t* text) {
 }
 
 bool COrlynRepairDlg::InitBuildRemovalList() { return BuildRemovalList(); }
-bool COrlynRepairDlg::InitExtractManifest(std::wstring& text) { return ExtractPayloadManifest(*this, text); }
+bool COrlynRepairDlg::InitExtractManifest(std::wstring& text) { return ExtractPayloadManifest(text); }
 bool COrlynRepairDlg::InitLoadPayloadList(const wchar_t* manifestPath) { return payloadList.Load(manifestPath); }
-bool COrlynRepairDlg::InitCheckResources() { return CheckPayloadResources(*this); }
+bool COrlynRepairDlg::InitCheckResources() { return CheckPayloadResources(payloadList); }
 const wchar_t* COrlynRepairDlg::ProcessCommandLine() const { return ::GetCommandLineW(); }
 
 void COrlynRepairDlg::OnDocumentComplete(IDispatch* document, const wchar_t* url) {

@@ -1,18 +1,10 @@
 #include "app/repair_context.h"
 
 #include "common/string_format.h"
-#include "common/unique_handle.h"
 
-CRepairContext::CRepairContext() { ::InitializeCriticalSection(&lock); }
+CRepairContext::CRepairContext() = default;
 
-CRepairContext::~CRepairContext() { ::DeleteCriticalSection(&lock); }
-
-void CRepairContext::WriteLog(const wchar_t* format, ...) {
-    va_list args;
-    va_start(args, format);
-    WriteLogV(format, args);
-    va_end(args);
-}
+CRepairContext::~CRepairContext() = default;
 
 void CRepairContext::WriteLogV(const wchar_t* format, va_list args) {
     if (!IsLogOpen()) return;
@@ -36,43 +28,16 @@ void CRepairContext::CloseLog() {
     logStream.reset();
 }
 
-void CRepairContext::ResetProgress() {
-    orlyn::CriticalSectionLock guard(lock);
-    phaseCount = 3;
-    phasesDone = 0;
-    phaseItemCount = 1;
-    phaseItemsDone = 0;
+bool CRepairContext::BuildRemovalList() { return ::BuildRemovalList(removalList); }
+
+void CRepairContext::GatherSystemInfo() { ::GatherSystemInfo(systemInfo); }
+
+void CRepairContext::WriteSystemInfo() {
+    if (IsLogOpen()) ::WriteSystemInfo(systemInfo, *logStream);
 }
 
-void CRepairContext::BeginPhaseItems(DWORD itemCount) {
-    orlyn::CriticalSectionLock guard(lock);
-    phaseItemCount = itemCount;
-    phaseItemsDone = 0;
-}
-
-void CRepairContext::AddPhaseItemDone() {
-    orlyn::CriticalSectionLock guard(lock);
-    ++phaseItemsDone;
-}
-
-void CRepairContext::CompletePhaseItems() {
-    orlyn::CriticalSectionLock guard(lock);
-    phaseItemsDone = phaseItemCount;
-}
-
-void CRepairContext::CompletePhase() {
-    orlyn::CriticalSectionLock guard(lock);
-    ++phasesDone;
-    phaseItemsDone = 0;
-}
-
-void CRepairContext::StepSimulatedProgress() {
-    orlyn::CriticalSectionLock guard(lock);
-    // Signed arithmetic: a count below 10 must not wrap around and let the step run away.
-    if (static_cast<long long>(phaseItemsDone) < static_cast<long long>(phaseItemCount) - 10) ++phaseItemsDone;
-}
-
-CRepairContext::Progress CRepairContext::ReadProgress() const {
-    orlyn::CriticalSectionLock guard(lock);
-    return Progress{phaseCount, phasesDone, phaseItemCount, phaseItemsDone};
+bool CRepairContext::ExtractPayloadManifest(std::wstring& text) {
+    if (!::ExtractPayloadManifest(text)) return false;
+    orlyn::CopyFixed(manifestTempPath, MAX_PATH, text.c_str());
+    return true;
 }

@@ -9,43 +9,33 @@
 #include <string>
 
 #include "common/log_stream.h"
+#include "common/phase_progress.h"
+#include "common/repair_folders.h"
+#include "common/repair_log_writer.h"
 #include "removal/log_handle.h"
 #include "diagnostics/acl_info.h"
 #include "diagnostics/system_info.h"
 #include "install/payload_list.h"
 #include "removal/removal_list.h"
 
-class CRepairContext {
+// Built from the log writer, the phase progress and the folders, which helpers take on their own.
+class CRepairContext : public RepairLogWriter, public PhaseProgress, public RepairFolders {
 public:
     CRepairContext();
-    virtual ~CRepairContext();
+    ~CRepairContext() override;
 
     CRepairContext(const CRepairContext&) = delete;
     CRepairContext& operator=(const CRepairContext&) = delete;
 
     // Writes timestamp, tab and the formatted message (at most 4095 units) to the repair log and
     // flushes. Does nothing when the log is not open (or no longer open).
-    void WriteLog(const wchar_t* format, ...);
-    void WriteLogV(const wchar_t* format, va_list args);
+    void WriteLogV(const wchar_t* format, va_list args) override;
 
     // Opens (replaces) the log at path and hands the stream to the primitives' log handle, not owning.
     bool OpenLog(const wchar_t* path);
     // Closes the stream; later writes through either writer do nothing.
     void CloseLog();
     bool IsLogOpen() const { return logStream && logStream->IsOpen(); }
-
-    // Progress counters, each call under the lock.
-    void ResetProgress();                    // count 3, done 0, item count 1, items done 0
-    void BeginPhaseItems(DWORD itemCount);   // item count = itemCount, items done = 0
-    void AddPhaseItemDone();                 // items done + 1
-    void CompletePhaseItems();               // items done = item count
-    void CompletePhase();                    // phases done + 1, items done = 0
-    // Simulated progress: items done + 1 while items done < item count - 10, test and step under the lock.
-    void StepSimulatedProgress();
-    struct Progress {
-        DWORD phaseCount, phasesDone, phaseItemCount, phaseItemsDone;
-    };
-    Progress ReadProgress() const;
 
     // How a worker reaches the dialog. The dialog posts these to its own thread; a bare context
     // (tests) records nothing and shows message boxes without an owner.
@@ -80,23 +70,14 @@ public:
     bool BuildRemovalList();
     void GatherSystemInfo();
     void WriteSystemInfo();
+    // Writes the payload manifest to the temp folder; on success text and manifestTempPath are its path.
+    bool ExtractPayloadManifest(std::wstring& text);
 
     HICON applicationIcon = nullptr;
     CLogHandle logHandle;  // the removal primitives' writer; never owns the stream
     RemovalList removalList;
     PayloadList payloadList;
-    mutable CRITICAL_SECTION lock;
-    DWORD phaseCount = 0;
-    DWORD phasesDone = 0;
-    DWORD phaseItemCount = 0;
-    DWORD phaseItemsDone = 0;
     int sequenceState = 0;
-    wchar_t windowsFolder[MAX_PATH] = {};
-    wchar_t programFilesFolder[MAX_PATH] = {};
-    wchar_t allUsersDesktopFolder[MAX_PATH] = {};    // trailing backslash
-    wchar_t desktopFolder[MAX_PATH] = {};            // trailing backslash
-    wchar_t allUsersProgramsFolder[MAX_PATH] = {};   // trailing backslash
-    wchar_t allUsersAppDataFolder[MAX_PATH] = {};    // no trailing backslash
     wchar_t manifestTempPath[MAX_PATH] = {};
     std::shared_ptr<orlyn::LogStream> logStream;     // the repair log stream; null when not open
     wchar_t logPath[MAX_PATH] = {};

@@ -1,10 +1,12 @@
 // The texts that the repair shell shows or writes. The user-facing ones are Korean, as shipped.
 #pragma once
 
+#include "common/program_title.h"
+
 namespace repair_text {
 
 // Window title and the caption of every message box.
-inline constexpr wchar_t kProgramTitle[] = L"오를린 에러복구 프로그램";
+using orlyn::kProgramTitle;
 
 inline constexpr wchar_t kConfirmStart[] =
     L"지금 복구를 시작할까요?\r\n시작되면 웹 브라우저가 모두 종료됩니다.\r\n작업 중인 프로그램들을 저장 후 시작하세요.\r\n";

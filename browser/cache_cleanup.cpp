@@ -27,10 +27,7 @@ const CacheFolder kCacheFolders[] = {
 }  // namespace
 
 bool CRepairContext::ClearInternetCache() {
-    WriteLog(L"\n");
-    WriteLog(L"=========================\n");
-    WriteLog(L"   임시 인터넷 파일 삭제 루틴\n");
-    WriteLog(L"=========================\n");
+    WriteRoutineBanner(*this, L"임시 인터넷 파일 삭제 루틴");
     ArmTimer(kCacheProgressTimer, kCacheProgressPeriodMs);
 
     bool result = true;
@@ -46,7 +43,7 @@ bool CRepairContext::ClearInternetCache() {
             DWORD error = ::GetLastError();
             logHandle.WriteLog(folder.failDetail);
             WriteLog(folder.failResult);
-            WriteLog(L"\t## 에러 코드 = %d ##\r\n", static_cast<int>(error));
+            WriteErrorCodeLine(*this, error);
             result = false;
         }
     }

@@ -90,18 +90,5 @@ bool CCustomScheme::RemoveFromRoot(HKEY root) {
 }
 
 bool CCustomScheme::DeleteKeyTree(HKEY parent, const wchar_t* subkey) {
-    UniqueHkey key;
-    if (orlyn::OpenRegKey(parent, subkey, KEY_ALL_ACCESS, RegView::Default, key) == ERROR_SUCCESS) {
-        // Index 0 each time: the previous child is gone, so the next one moves up. A child that cannot
-        // be deleted ends the loop, and the parent's own deletion then fails.
-        for (;;) {
-            wchar_t child[MAX_PATH];
-            DWORD length = MAX_PATH;
-            if (::RegEnumKeyExW(key.get(), 0, child, &length, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS)
-                break;
-            if (!DeleteKeyTree(key.get(), child)) break;
-        }
-        key.reset();
-    }
-    return ::RegDeleteKeyW(parent, subkey) == ERROR_SUCCESS;
+    return orlyn::DeleteRegTree(parent, subkey, RegView::Default) == ERROR_SUCCESS;
 }

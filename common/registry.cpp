@@ -6,7 +6,14 @@
 
 namespace orlyn {
 
-REGSAM ViewFlag(RegView view) { return view == RegView::Wow64_64 ? KEY_WOW64_64KEY : 0; }
+REGSAM ViewFlag(RegView view) {
+    switch (view) {
+    case RegView::Wow64_64: return KEY_WOW64_64KEY;
+    case RegView::Wow64_32: return KEY_WOW64_32KEY;
+    case RegView::Default: break;
+    }
+    return 0;
+}
 
 LONG OpenRegKey(HKEY root, const wchar_t* path, REGSAM access, RegView view, UniqueHkey& out) {
     return ::RegOpenKeyExW(root, path, 0, access | ViewFlag(view), out.put());
@@ -52,35 +59,29 @@ LONG DeleteRegKey(HKEY root, const wchar_t* path, RegView view) {
     return ::RegDeleteKeyW(root, path);
 }
 
-LONG DeleteRegTree(HKEY root, const wchar_t* path, RegView view) {
+LONG DeleteRegTree(HKEY root, const wchar_t* path, RegView view, unsigned subkeyLevels) {
     UniqueHkey key;
-    LONG rc = OpenRegKey(root, path, KEY_READ | DELETE, view, key);
-    if (rc != ERROR_SUCCESS) return rc;
-    // Collect names first: deleting while enumerating shifts the indexes.
-    std::vector<std::wstring> children;
-    for (DWORD i = 0;; ++i) {
-        wchar_t name[256];
-        DWORD len = 256;
-        LONG e = ::RegEnumKeyExW(key.get(), i, name, &len, nullptr, nullptr, nullptr, nullptr);
-        if (e != ERROR_SUCCESS) break;
-        children.emplace_back(name, len);
+    LONG rc = OpenRegKey(root, path, KEY_ALL_ACCESS, view, key);
+    if (rc == ERROR_FILE_NOT_FOUND) return rc;
+    // A key that refuses full access may still allow its deletion; without subkeys that is enough.
+    // Always the first remaining subkey: the one before is gone, so the next moves up. A subkey that
+    // cannot go ends the loop, and the key's own deletion below then fails.
+    while (key && subkeyLevels > 0) {
+        wchar_t name[MAX_PATH];
+        DWORD length = MAX_PATH;  // the full size again for every call
+        if (::RegEnumKeyExW(key.get(), 0, name, &length, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS) break;
+        if (DeleteRegTree(key.get(), name, view, subkeyLevels - 1) != ERROR_SUCCESS) break;
     }
     key.reset();
-    LONG result = ERROR_SUCCESS;
-    for (const auto& child : children) {
-        std::wstring sub = std::wstring(path) + L"\\" + child;
-        LONG e = DeleteRegTree(root, sub.c_str(), view);
-        if (e != ERROR_SUCCESS && e != ERROR_FILE_NOT_FOUND) result = e;
-    }
-    LONG e = DeleteRegKey(root, path, view);
-    return e != ERROR_SUCCESS ? e : result;
+    return DeleteRegKey(root, path, view);
 }
 
 const wchar_t* RootPrefix(HKEY root) {
     if (root == HKEY_CURRENT_USER) return L"HKCU\\";
     if (root == HKEY_CLASSES_ROOT) return L"HKCR\\";
     if (root == HKEY_USERS) return L"HKU\\";
-    return L"HKLM\\";
+    if (root == HKEY_LOCAL_MACHINE) return L"HKLM\\";
+    return L"";
 }
 
 }  // namespace orlyn

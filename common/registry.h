@@ -10,8 +10,9 @@
 namespace orlyn {
 
 // Default: the process's own view (the 32-bit view for the shipped 32-bit program on 64-bit Windows).
-// Wow64_64: the 64-bit view (KEY_WOW64_64KEY); on 32-bit Windows the flag is ignored by the system.
-enum class RegView { Default, Wow64_64 };
+// Wow64_64: the 64-bit view (KEY_WOW64_64KEY); Wow64_32: the 32-bit view (KEY_WOW64_32KEY), which a
+// 64-bit process needs to name it. On 32-bit Windows the system ignores both flags.
+enum class RegView { Default, Wow64_64, Wow64_32 };
 
 REGSAM ViewFlag(RegView view);
 
@@ -32,11 +33,16 @@ REGSAM ViewFlag(RegView view);
 // Deletes one key that has no subkeys, in the given view (RegDeleteKeyExW, looked up at run time).
 [[nodiscard]] LONG DeleteRegKey(HKEY root, const wchar_t* path, RegView view);
 
-// Deletes a key with all its subkeys and values in the given view, depth first. Returns a Win32
-// error code; ERROR_FILE_NOT_FOUND when the key does not exist.
-[[nodiscard]] LONG DeleteRegTree(HKEY root, const wchar_t* path, RegView view);
+// Deletes a key with its subkeys and values in the given view, depth first, down to subkeyLevels levels
+// of subkeys (a subkey deeper than that is left, and so is every key above it). A key that does not open
+// with full access is only deleted itself; a subkey that cannot be deleted ends the walk of its parent,
+// whose own deletion then fails. Returns the Win32 error code of deleting the key; ERROR_FILE_NOT_FOUND
+// when it does not exist.
+constexpr unsigned kAllSubkeyLevels = ~0u;
+[[nodiscard]] LONG DeleteRegTree(HKEY root, const wchar_t* path, RegView view,
+                                 unsigned subkeyLevels = kAllSubkeyLevels);
 
-// "HKLM\\" or "HKCU\\" (or "HKCR\\", "HKU\\") for log lines.
+// "HKLM\\" or "HKCU\\" (or "HKCR\\", "HKU\\") for log lines; empty for any other root.
 const wchar_t* RootPrefix(HKEY root);
 
 }  // namespace orlyn

@@ -2,7 +2,6 @@
 
 #include <cwchar>
 
-#include "app/repair_context.h"
 #include "common/registry.h"
 #include "common/unique_handle.h"
 #include "install/file_security.h"
@@ -16,8 +15,8 @@ constexpr DWORD kPathUnits = MAX_PATH;  // registry values, subkey, account and 
 void AppendNumber(std::wstring& text, DWORD number) { text += std::to_wstring(number); }
 
 // Writes a buffer as log entries, one per line, the piece after the final line feed included.
-void WriteBuffer(CRepairContext& context, const std::wstring& text) {
-    for (const std::wstring& piece : SplitLogPieces(text)) context.WriteLog(L"%s\n", piece.c_str());
+void WriteBuffer(RepairLogWriter& log, const std::wstring& text) {
+    for (const std::wstring& piece : SplitLogPieces(text)) log.WriteLog(L"%s\n", piece.c_str());
 }
 
 }  // namespace
@@ -245,29 +244,29 @@ void CollectTargets(CACLInfo& info, std::wstring& report, std::wstring& errors) 
     }
 }
 
-void WriteAccessReport(CRepairContext& context) {
+void WriteAccessReport(RepairLogWriter& log, CACLInfo& info) {
     std::wstring report;
     std::wstring errors;
     WriteUserInfo(report, errors);
-    CollectTargets(context.aclInfo, report, errors);
+    CollectTargets(info, report, errors);
 
-    context.WriteLog(L"**Access Control Lists\n");
+    log.WriteLog(L"**Access Control Lists\n");
     if (!errors.empty()) {
-        context.WriteLog(L"\n");
-        context.WriteLog(kRule);
-        context.WriteLog(L"**에러 내역\n");
-        context.WriteLog(L"\n");
-        WriteBuffer(context, errors);
-        context.WriteLog(kRule);
-        context.WriteLog(L"\n");
+        log.WriteLog(L"\n");
+        log.WriteLog(kRule);
+        log.WriteLog(L"**에러 내역\n");
+        log.WriteLog(L"\n");
+        WriteBuffer(log, errors);
+        log.WriteLog(kRule);
+        log.WriteLog(L"\n");
     }
-    WriteBuffer(context, report);
+    WriteBuffer(log, report);
 }
 
-void ApplyEveryoneAccess(CRepairContext& context) {
+void ApplyEveryoneAccess(RepairLogWriter& log, CACLInfo& info) {
     std::wstring errors;
     CFileSecurity* security = CFileSecurity::Instance();
-    for (const AccessTarget& target : context.aclInfo.targets) {
+    for (const AccessTarget& target : info.targets) {
         if (security->EveryoneSIDAllowed(target.path.c_str())) continue;
         DWORD error = ::GetLastError();
         errors += target.path;
@@ -281,11 +280,11 @@ void ApplyEveryoneAccess(CRepairContext& context) {
         }
         errors += L"\n";
     }
-    context.WriteLog(L"OK\tACL data 변경 작업 완료하였습니다.\n");
-    context.WriteLog(L"\n");
+    log.WriteLog(L"OK\tACL data 변경 작업 완료하였습니다.\n");
+    log.WriteLog(L"\n");
     if (!errors.empty()) {
-        context.WriteLog(L"**Warnings\n");
-        WriteBuffer(context, errors);
+        log.WriteLog(L"**Warnings\n");
+        WriteBuffer(log, errors);
     }
-    WriteAccessReport(context);
+    WriteAccessReport(log, info);
 }

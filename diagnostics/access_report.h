@@ -7,17 +7,15 @@
 #include <string>
 #include <vector>
 
+#include "common/repair_log_writer.h"
 #include "diagnostics/acl_info.h"
 
-class CRepairContext;
-
 // Collects the targets under HKLM "SOFTWARE\\Orlyn", reads their access lists and writes the report into
-// the repair log; replaces context.aclInfo with the targets found.
-void WriteAccessReport(CRepairContext& context);
+// the repair log; replaces info with the targets found.
+void WriteAccessReport(RepairLogWriter& log, CACLInfo& info);
 
-// Grants Everyone access on every target of context.aclInfo, logs the outcome, then writes the report
-// again.
-void ApplyEveryoneAccess(CRepairContext& context);
+// Grants Everyone access on every target of info, logs the outcome, then writes the report again.
+void ApplyEveryoneAccess(RepairLogWriter& log, CACLInfo& info);
 
 // Steps of the report, each appending to the report text and the error text.
 void WriteUserInfo(std::wstring& report, std::wstring& errors);

@@ -6,7 +6,6 @@
 #include <cwchar>
 #include <vector>
 
-#include "app/repair_context.h"
 #include "common/log_stream.h"
 #include "common/registry.h"
 #include "common/string_format.h"
@@ -282,10 +281,4 @@ std::wstring FormatSystemInfo(const SystemInfo& info, bool userIsAdmin) {
 void WriteSystemInfo(const SystemInfo& info, orlyn::LogStream& stream) {
     bool userIsAdmin = info.osMajor >= 5 && ::IsUserAnAdmin();
     stream.Write(FormatSystemInfo(info, userIsAdmin));
-}
-
-void CRepairContext::GatherSystemInfo() { ::GatherSystemInfo(systemInfo); }
-
-void CRepairContext::WriteSystemInfo() {
-    if (IsLogOpen()) ::WriteSystemInfo(systemInfo, *logStream);
 }

@@ -73,7 +73,9 @@ struct CDHtmlDialog::Impl final : BrowserHost::Events {
     INT_PTR result = 0;
     bool documentComplete = false;
     int pressedElement = -1;  // native page: element under the last left-button press
+    std::wstring pressedId;   // browser page: element under the last mouse-down with a handler
     POINT pressedWindowAt = {0, 0};  // where the window was at that press
+    bool oleInitialized = false;
 
     void OnPageLoaded(IDispatch* document, const wchar_t* loadedUrl) override {
         if (documentComplete || !browser) return;
@@ -111,7 +113,6 @@ struct CDHtmlDialog::Impl final : BrowserHost::Events {
         if (oleInitialized) ::OleUninitialize();
         oleInitialized = false;
     }
-    bool oleInitialized = false;
 
     HRESULT OnElementEvent(const wchar_t* elementId, DhtmlEvent event) override {
         if (event == DhtmlEvent::MouseDown && browser) {
@@ -139,8 +140,6 @@ struct CDHtmlDialog::Impl final : BrowserHost::Events {
         if (origin.x != pressedWindowAt.x || origin.y != pressedWindowAt.y) return;  // a drag
         if (browser->ElementIdAt(point) == pressed) self->FireEvent(pressed.c_str(), DhtmlEvent::Click);
     }
-
-    std::wstring pressedId;  // browser page: element under the last mouse-down with a handler
 };
 
 CDHtmlDialog::CDHtmlDialog(UINT templateId, UINT htmlId, HWND parent)
@@ -148,11 +147,10 @@ CDHtmlDialog::CDHtmlDialog(UINT templateId, UINT htmlId, HWND parent)
       templateId_(templateId),
       htmlId_(htmlId),
       parent_(parent),
-      impl_(new Impl(this)) {}
+      impl_(std::make_unique<Impl>(this)) {}
 
 CDHtmlDialog::~CDHtmlDialog() {
     if (hwnd_) ::DestroyWindow(hwnd_);
-    delete impl_;
 }
 
 void CDHtmlDialog::SetPageMode(PageMode mode) { gPageMode = mode; }
@@ -271,7 +269,7 @@ bool CDHtmlDialog::StartBrowserPage() {
     if (gPageMode == PageMode::Automatic && !BrowserHost::HtmlEngineAvailable()) return false;
     // In-place activation, drag and drop and the clipboard of the control need OLE, not just COM.
     if (!impl_->oleInitialized && SUCCEEDED(::OleInitialize(nullptr))) impl_->oleInitialized = true;
-    auto browser = BrowserHost::Create(hwnd_, hostFlags, impl_);
+    auto browser = BrowserHost::Create(hwnd_, hostFlags, impl_.get());
     if (!browser) {
         impl_->ReleaseOle();
         return false;

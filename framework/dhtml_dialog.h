@@ -9,6 +9,7 @@
 
 #include <windows.h>
 
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -84,7 +85,6 @@ protected:
     virtual std::vector<EventEntry> GetEventMap() const { return {}; }
 
 private:
-    friend struct DhtmlDialogAccess;
     static INT_PTR CALLBACK DialogProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam);
     struct Impl;
 
@@ -105,5 +105,5 @@ private:
     HWND hwnd_ = nullptr;
     bool messageOnly_ = false;
     PageMode activeMode_ = PageMode::Native;
-    Impl* impl_ = nullptr;
+    std::unique_ptr<Impl> impl_;  // the page host, the modal loop's state and the native page's press
 };

@@ -4,7 +4,6 @@
 
 #include <cwchar>
 
-#include "app/repair_context.h"
 #include "common/access_entry.h"
 #include "common/registry.h"
 #include "common/string_format.h"
@@ -32,17 +31,8 @@ struct KeyTarget {
     RepairView view;
 };
 
-// The view flag for opening, given through the common helper. The 32-bit view of a 64-bit process has
-// no RegView of its own, so its flag travels with the access mask.
 LONG OpenInView(const KeyTarget& key, REGSAM access, orlyn::UniqueHkey& out) {
-    switch (key.view) {
-    case RepairView::Wow64_64:
-        return orlyn::OpenRegKey(key.root, key.path, access, orlyn::RegView::Wow64_64, out);
-    case RepairView::Wow64_32:
-        return orlyn::OpenRegKey(key.root, key.path, access | KEY_WOW64_32KEY, orlyn::RegView::Default, out);
-    default:
-        return orlyn::OpenRegKey(key.root, key.path, access, orlyn::RegView::Default, out);
-    }
+    return orlyn::OpenRegKey(key.root, key.path, access, key.view, out);
 }
 
 // Reads the key's owner. The default view goes by object name. Another view goes through a handle
@@ -172,12 +162,12 @@ bool RepairRegistryKeyAccessInView(const wchar_t* name, RepairView view) {
     return result;
 }
 
-bool RepairRegistryKeysAccess(CRepairContext& context, const wchar_t* const* keys, size_t count) {
+bool RepairRegistryKeysAccess(RepairLogWriter& log, const wchar_t* const* keys, size_t count) {
     bool result = true;
     for (bool use64BitView : {false, true}) {
         for (size_t i = 0; i < count; ++i) {
             if (!RepairRegistryKeyAccess(keys[i], use64BitView)) {
-                context.WriteLog(L"Error\t%s 레지스트리에 접근할 수 없습니다.\n", keys[i]);
+                log.WriteLog(L"Error\t%s 레지스트리에 접근할 수 없습니다.\n", keys[i]);
                 result = false;
             }
         }
@@ -185,6 +175,6 @@ bool RepairRegistryKeysAccess(CRepairContext& context, const wchar_t* const* key
     return result;
 }
 
-bool RepairComRegistryAccess(CRepairContext& context) {
-    return RepairRegistryKeysAccess(context, kModuleComKeys, sizeof(kModuleComKeys) / sizeof(kModuleComKeys[0]));
+bool RepairComRegistryAccess(RepairLogWriter& log) {
+    return RepairRegistryKeysAccess(log, kModuleComKeys, sizeof(kModuleComKeys) / sizeof(kModuleComKeys[0]));
 }

@@ -7,7 +7,8 @@
 #include <cstddef>
 #include <string>
 
-class CRepairContext;
+#include "common/registry.h"
+#include "common/repair_log_writer.h"
 
 // Names are registry object names as Windows' security functions take them: "MACHINE\\SOFTWARE\\...",
 // "CLASSES_ROOT\\...", "CURRENT_USER\\..." or "USERS\\...", at most 1,023 units.
@@ -20,7 +21,7 @@ constexpr size_t kRegistryObjectNameSize = 1024;
 
 // The registry view that a repair addresses: the process's own, the 64-bit one, or (for a 64-bit
 // process) the 32-bit one. The whole tree, the owner and the access list are handled in that view.
-enum class RepairView { Default, Wow64_64, Wow64_32 };
+using RepairView = orlyn::RegView;
 
 // True when the key and every key below it open with KEY_ALL_ACCESS in the view, repairing the ones
 // that refuse; also true when the key does not exist.
@@ -34,6 +35,6 @@ extern const wchar_t* const kModuleComKeys[7];
 
 // Checks every key in the default and then in the 64-bit view, logging each key that stays
 // inaccessible; true when all checks succeeded. All checks are always made.
-[[nodiscard]] bool RepairRegistryKeysAccess(CRepairContext& context, const wchar_t* const* keys, size_t count);
+[[nodiscard]] bool RepairRegistryKeysAccess(RepairLogWriter& log, const wchar_t* const* keys, size_t count);
 // The same over the module's seven COM keys.
-[[nodiscard]] bool RepairComRegistryAccess(CRepairContext& context);
+[[nodiscard]] bool RepairComRegistryAccess(RepairLogWriter& log);

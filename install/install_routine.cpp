@@ -2,6 +2,7 @@
 // pre-approves the module's controls, registers the browser integration and the uninstall entry, makes
 // sure the machine key file exists, checks the sign-on server and reports access once more.
 #include "app/repair_context.h"
+#include "common/program_title.h"
 #include "common/registry.h"
 #include "common/unique_handle.h"
 #include "common/windows_version.h"
@@ -16,7 +17,6 @@
 
 namespace {
 
-constexpr wchar_t kTitle[] = L"오를린 에러복구 프로그램";
 constexpr wchar_t kInstallFailed[] = L"Error\t신규 모듈 설치에 실패하였습니다.\n";
 constexpr wchar_t kPreApprovedKey[] = L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Ext\\PreApproved";
 
@@ -44,10 +44,7 @@ enum InstallAction {
 bool CRepairContext::IsWow64() const { return orlyn::IsRunningUnderWow64(); }
 
 bool CRepairContext::InstallModule() {
-    WriteLog(L"\n");
-    WriteLog(L"=========================\n");
-    WriteLog(L"   신규 모듈 설치 루틴\n");
-    WriteLog(L"=========================\n");
+    WriteRoutineBanner(*this, L"신규 모듈 설치 루틴");
 
     // Apartment-threaded for the firewall objects; the worker thread ends after the routine.
     if (::CoInitialize(nullptr) != S_OK) {
@@ -80,11 +77,11 @@ bool CRepairContext::InstallModule() {
     wchar_t reachText[1024] = {};
     if (!CheckSignOnReachability(reachText)) {
         WriteLog(L"%s", reachText);
-        unattended::AskPerson(Prompt::ReachabilityWarning, OwnerWindow(), reachText, kTitle,
+        unattended::AskPerson(Prompt::ReachabilityWarning, OwnerWindow(), reachText, orlyn::kProgramTitle,
                               MB_OK | MB_ICONWARNING);
     }
 
-    ApplyEveryoneAccess(*this);
+    ApplyEveryoneAccess(*this, aclInfo);
     return true;
 }
 
@@ -109,7 +106,7 @@ bool CRepairContext::InstallPayloadFiles() {
         if (!ExtractResourceToFile(entry.resourceId, path.c_str())) {
             DWORD error = ::GetLastError();  // before the log write can change it
             WriteLog(L"Error\t%s 파일을 설치하지 못하였습니다.\n", path.c_str());
-            WriteLog(L"\t## 에러 코드 = %d ##\r\n", static_cast<int>(error));
+            WriteErrorCodeLine(*this, error);
             result = false;
             AddPhaseItemDone();
             continue;

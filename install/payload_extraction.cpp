@@ -1,6 +1,5 @@
 #include "install/payload_extraction.h"
 
-#include "app/repair_context.h"
 #include "common/unique_handle.h"
 #include "install/file_security.h"
 #include "install/payload_manifest_parse.h"
@@ -84,9 +83,9 @@ bool CreateParentFolder(const wchar_t* filePath) {
     return CreateFolderPath(path.substr(0, last).c_str());
 }
 
-std::wstring ExpandPathMacros(const wchar_t* path, const CRepairContext& context) {
-    return ExpandPathMacroText(path ? path : L"", context.windowsFolder, context.programFilesFolder,
-                               context.allUsersAppDataFolder);
+std::wstring ExpandPathMacros(const wchar_t* path, const RepairFolders& folders) {
+    return ExpandPathMacroText(path ? path : L"", folders.windowsFolder, folders.programFilesFolder,
+                               folders.allUsersAppDataFolder);
 }
 
 bool ExtractResourceToFile(WORD resourceId, const wchar_t* path) {

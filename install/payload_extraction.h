@@ -5,7 +5,7 @@
 
 #include <string>
 
-class CRepairContext;
+#include "common/repair_folders.h"
 
 // Writes the bytes of RT_RCDATA resource resourceId of the program's module to path (replacing the
 // file), creating its parent folders first. False when the resource is missing, the path is longer than
@@ -18,10 +18,10 @@ class CRepairContext;
 // CreateFolderPath on the part of filePath before its last backslash; false when there is no backslash.
 [[nodiscard]] bool CreateParentFolder(const wchar_t* filePath);
 
-// Replaces "$Windows$", "$ProgramFiles$" and "$AppData$" by the context's Windows, Program Files and
+// Replaces "$Windows$", "$ProgramFiles$" and "$AppData$" by the repair's Windows, Program Files and
 // all-users application data folders. The result may be longer than MAX_PATH; ExtractResourceToFile
 // refuses such a path.
-std::wstring ExpandPathMacros(const wchar_t* path, const CRepairContext& context);
+std::wstring ExpandPathMacros(const wchar_t* path, const RepairFolders& folders);
 
 // The module whose RT_RCDATA resources are the payload and its manifest: the program's own, unless a
 // test has named another one.

@@ -1,6 +1,7 @@
 #include "install/payload_list.h"
 
-#include "app/repair_context.h"
+#include <windows.h>
+
 #include "common/string_format.h"
 #include "common/unique_handle.h"
 #include "install/payload_extraction.h"
@@ -61,7 +62,7 @@ bool PayloadList::Load(const wchar_t* path) {
     return true;
 }
 
-bool ExtractPayloadManifest(CRepairContext& context, std::wstring& text) {
+bool ExtractPayloadManifest(std::wstring& text) {
     wchar_t folder[MAX_PATH] = {};
     DWORD length = ::GetTempPathW(MAX_PATH, folder);
     if (length == 0 || length >= MAX_PATH) {
@@ -82,13 +83,11 @@ bool ExtractPayloadManifest(CRepairContext& context, std::wstring& text) {
         return false;
     }
     text = path;
-    orlyn::CopyFixed(context.manifestTempPath, MAX_PATH, path.c_str());
     return true;
 }
 
-bool CheckPayloadResources(CRepairContext& context) {
-    std::vector<PayloadEntry> entries = context.payloadList.entries;
-    for (const PayloadEntry& entry : entries) {
+bool CheckPayloadResources(const PayloadList& list) {
+    for (const PayloadEntry& entry : list.entries) {
         if (!ResourceExists(entry.resourceId)) return false;
     }
     return true;

@@ -1,14 +1,10 @@
 // The payload manifest: the files this program carries and how each is installed.
 #pragma once
 
-#include <windows.h>
-
 #include <string>
 #include <vector>
 
 #include "install/payload_manifest_parse.h"
-
-class CRepairContext;
 
 class PayloadList {
 public:
@@ -21,8 +17,7 @@ public:
 };
 
 // Writes the manifest resource to "%TEMP%\OrlynRepairList.txt" (the temp folder is GetTempPathW's, so
-// TMP decides it). On success text is the path and the context's manifest temp path is set; on failure
-// text is the error text.
-bool ExtractPayloadManifest(CRepairContext& context, std::wstring& text);
+// TMP decides it). On success text is the path; on failure text is the error text.
+bool ExtractPayloadManifest(std::wstring& text);
 // True when every entry's resource exists in the program's module (true for an empty list).
-bool CheckPayloadResources(CRepairContext& context);
+bool CheckPayloadResources(const PayloadList& list);

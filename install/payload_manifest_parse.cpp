@@ -86,9 +86,9 @@ bool ParseManifestRow(const std::wstring& line, PayloadEntry& entry) {
 
     // A resource number outside the 16-bit range names no resource: it becomes 0, never a wrapped id.
     int resource = ParseDecimal(fields[0]);
-    entry.resourceId = (resource >= 0 && resource <= 0xFFFF) ? static_cast<WORD>(resource) : 0;
+    entry.resourceId = (resource >= 0 && resource <= 0xFFFF) ? static_cast<uint16_t>(resource) : 0;
     entry.installAction = ParseDecimal(fields[3]);
-    if (!CopyField(entry.fileName, 256, fields[1]) || !CopyField(entry.targetPath, MAX_PATH, fields[2]))
+    if (!CopyField(entry.fileName, 256, fields[1]) || !CopyField(entry.targetPath, 260, fields[2]))
         return false;
     if (fields.size() > 4 && !CopyField(entry.displayName, 256, fields[4])) return false;
     if (fields.size() > 5 && !CopyField(entry.policyKey, 512, fields[5])) return false;

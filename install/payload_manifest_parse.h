@@ -1,15 +1,14 @@
 // The payload manifest's text format, parsed from bytes: no files, no Windows state.
 #pragma once
 
-#include <windows.h>
-
 #include <cstddef>
+#include <cstdint>
 #include <string>
 #include <vector>
 
 // One manifest row. Fixed-size record; text fields are NUL-terminated and their widths include the NUL.
 struct PayloadEntry {
-    WORD resourceId;            // RT_RCDATA resource that holds the file's bytes
+    uint16_t resourceId;        // RT_RCDATA resource that holds the file's bytes
     wchar_t fileName[256];      // name as shipped (informational)
     wchar_t targetPath[260];    // where the file goes, usually beginning with a path macro
     int installAction;          // what the install does after copying the file

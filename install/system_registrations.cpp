@@ -127,20 +127,8 @@ bool WriteUninstallEntry() {
 }
 
 bool DeleteRegistryKey(const wchar_t* subKey) {
-    {
-        UniqueHkey key;
-        if (orlyn::OpenRegKey(HKEY_LOCAL_MACHINE, subKey, KEY_ALL_ACCESS, RegView::Default, key) != ERROR_SUCCESS)
-            return false;
-        for (;;) {
-            wchar_t name[MAX_PATH];
-            DWORD length = MAX_PATH;  // the full size again for every call
-            if (::RegEnumKeyExW(key.get(), 0, name, &length, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS)
-                break;
-            // A subkey with subkeys of its own is not deleted; index 0 would then never change.
-            if (::RegDeleteKeyW(key.get(), name) != ERROR_SUCCESS) break;
-        }
-    }
-    return ::RegDeleteKeyW(HKEY_LOCAL_MACHINE, subKey) == ERROR_SUCCESS;
+    // Direct subkeys only: a subkey with subkeys of its own stays, and so does the key.
+    return orlyn::DeleteRegTree(HKEY_LOCAL_MACHINE, subKey, RegView::Default, 1) == ERROR_SUCCESS;
 }
 
 bool HasFirewallInterface(DWORD major, DWORD minor, WORD servicePackMajor) {

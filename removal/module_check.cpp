@@ -28,13 +28,10 @@ bool FindEntry(const wchar_t* path, DWORD& attributes) {
 }  // namespace
 
 bool CRepairContext::CheckOldModule() {
-    WriteLog(L"\n");
-    WriteLog(L"=========================\n");
-    WriteLog(L"   모듈 체크 루틴\n");
-    WriteLog(L"=========================\n");
+    WriteRoutineBanner(*this, L"모듈 체크 루틴");
     WriteLog(L"\n");
 
-    WriteAccessReport(*this);
+    WriteAccessReport(*this, aclInfo);
 
     const std::vector<ProcessRow> processes = removalList.CopyProcesses();
     const std::vector<RegistryRow> registryRows = removalList.CopyRegistryRows();

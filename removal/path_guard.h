@@ -33,7 +33,7 @@ TreeRefusal CheckTreePath(const std::wstring& path, const ProtectedFolders& prot
 
 // The decision the tree operations make on this system: the system's and its users' folders, and every
 // name the system knows the path by (as given, long form, final form with links resolved).
-// Asks the system; defined with the removal primitives.
+// Asks the system.
 TreeRefusal CheckTreePathOnThisSystem(const wchar_t* path);
 
 }  // namespace orlyn

@@ -3,7 +3,6 @@
 #include <cwchar>
 #include <string>
 
-#include "app/repair_context.h"
 #include "common/registry.h"
 #include "common/string_format.h"
 #include "common/unique_handle.h"
@@ -71,9 +70,7 @@ HKEY RegistryRowRoot(const RegistryRow& row) {
     return row.rootKey == kRootCurrentUser ? HKEY_CURRENT_USER : HKEY_LOCAL_MACHINE;
 }
 
-const wchar_t* RegistryRowPrefix(const RegistryRow& row) {
-    return row.rootKey == kRootCurrentUser ? L"HKCU\\" : L"HKLM\\";
-}
+const wchar_t* RegistryRowPrefix(const RegistryRow& row) { return orlyn::RootPrefix(RegistryRowRoot(row)); }
 
 void RemovalList::Clear() {
     processes.clear();
@@ -109,10 +106,10 @@ bool ComposeRowPath(const PathRow& row, const RowBaseFolders& bases, wchar_t* ou
     return true;
 }
 
-bool ComposeRowPath(const CRepairContext& context, const PathRow& row, wchar_t* out, size_t outCount) {
-    RowBaseFolders bases{context.windowsFolder,          context.programFilesFolder,
-                         context.allUsersDesktopFolder,  context.desktopFolder,
-                         context.allUsersProgramsFolder, context.allUsersAppDataFolder};
+bool ComposeRowPath(const RepairFolders& folders, const PathRow& row, wchar_t* out, size_t outCount) {
+    RowBaseFolders bases{folders.windowsFolder,          folders.programFilesFolder,
+                         folders.allUsersDesktopFolder,  folders.desktopFolder,
+                         folders.allUsersProgramsFolder, folders.allUsersAppDataFolder};
     return ComposeRowPath(row, bases, out, outCount);
 }
 
@@ -127,9 +124,8 @@ bool AcceptRegistryFolder(DWORD type, const BYTE* data, DWORD size, DWORD maxByt
     return MakePathRow(kBaseAbsolute, path.c_str(), row);
 }
 
-bool CRepairContext::BuildRemovalList() {
-    removalList.Clear();
-    RemovalList& list = removalList;
+bool BuildRemovalList(RemovalList& list) {
+    list.Clear();
 
     for (const wchar_t* name : kProcessNames) {
         ProcessRow row;

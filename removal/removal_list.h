@@ -7,7 +7,7 @@
 #include <cstdint>
 #include <vector>
 
-class CRepairContext;
+#include "common/repair_folders.h"
 
 // Root codes of a registry row.
 constexpr int32_t kRootLocalMachine = 200;
@@ -71,6 +71,9 @@ public:
     void Clear();
 };
 
+// Fills the list with the old module's rows: the fixed ones and the folders its registry values name.
+bool BuildRemovalList(RemovalList& list);
+
 // The six folders that the base codes 100 to 105 stand for.
 struct RowBaseFolders {
     const wchar_t* windows;
@@ -85,8 +88,8 @@ struct RowBaseFolders {
 // path; the relative path alone for code 106. Fails (out empty) when the result does not fit outCount units, when the base folder is empty
 // (a path relative to the current drive would name some other folder) or the code is unknown.
 [[nodiscard]] bool ComposeRowPath(const PathRow& row, const RowBaseFolders& bases, wchar_t* out, size_t outCount);
-// The same with the repair context's folder fields.
-[[nodiscard]] bool ComposeRowPath(const CRepairContext& context, const PathRow& row, wchar_t* out,
+// The same with the repair's folders.
+[[nodiscard]] bool ComposeRowPath(const RepairFolders& folders, const PathRow& row, wchar_t* out,
                                   size_t outCount);
 
 // Appends the rows that come from registry values the old module left; split out so that the rules

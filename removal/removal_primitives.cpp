@@ -1,16 +1,12 @@
-// The removal primitives: delete one file, folder, folder tree, registry key or value each, and write the
-// outcome through the log handle.
+// The removal primitives for files and folders: delete one file, folder or folder tree each, and write
+// the outcome through the log handle.
 #include <windows.h>
-#include <shlobj.h>
-#include <userenv.h>
 
 #include <cwchar>
 #include <string>
 
-#include "common/registry.h"
 #include "common/string_format.h"
 #include "common/unique_handle.h"
-#include "common/win_api.h"
 #include "removal/log_handle.h"
 #include "removal/path_guard.h"
 
@@ -94,107 +90,6 @@ bool RejectUnusablePath(CLogHandle& log, const wchar_t* path, const wchar_t* fai
         return true;
     }
     return false;
-}
-
-void AddFolder(orlyn::ProtectedFolders& folders, const wchar_t* path) {
-    if (path && *path) folders.folders.emplace_back(path);
-}
-
-void AddSpecialFolder(orlyn::ProtectedFolders& folders, int csidl) {
-    wchar_t path[MAX_PATH] = {};
-    if (SUCCEEDED(::SHGetFolderPathW(nullptr, csidl, nullptr, SHGFP_TYPE_CURRENT, path))) AddFolder(folders, path);
-}
-
-void AddRegistryFolder(orlyn::ProtectedFolders& folders, const wchar_t* keyPath, const wchar_t* valueName,
-                       orlyn::RegView view) {
-    orlyn::UniqueHkey key;
-    if (orlyn::OpenRegKey(HKEY_LOCAL_MACHINE, keyPath, KEY_QUERY_VALUE, view, key) != ERROR_SUCCESS) return;
-    wchar_t data[MAX_PATH + 1] = {};
-    DWORD type = 0;
-    DWORD size = MAX_PATH * sizeof(wchar_t);
-    if (::RegQueryValueExW(key.get(), valueName, nullptr, &type, reinterpret_cast<BYTE*>(data), &size) !=
-        ERROR_SUCCESS)
-        return;
-    if (type == REG_SZ) {
-        AddFolder(folders, data);
-    } else if (type == REG_EXPAND_SZ) {
-        wchar_t expanded[MAX_PATH] = {};
-        DWORD n = ::ExpandEnvironmentStringsW(data, expanded, MAX_PATH);
-        if (n > 0 && n <= MAX_PATH) AddFolder(folders, expanded);
-    }
-}
-
-// The folders of the system and its users that no tree operation may empty, however a path names them.
-orlyn::ProtectedFolders GatherProtectedFolders() {
-    orlyn::ProtectedFolders folders;
-    wchar_t path[MAX_PATH] = {};
-    if (UINT n = ::GetWindowsDirectoryW(path, MAX_PATH); n > 0 && n < MAX_PATH) AddFolder(folders, path);
-    if (UINT n = ::GetSystemDirectoryW(path, MAX_PATH); n > 0 && n < MAX_PATH) AddFolder(folders, path);
-    using GetWow64DirFn = UINT(WINAPI*)(LPWSTR, UINT);
-    if (auto getWow64Dir = orlyn::LookupProc<GetWow64DirFn>(L"kernel32.dll", "GetSystemWow64DirectoryW")) {
-        if (UINT n = getWow64Dir(path, MAX_PATH); n > 0 && n < MAX_PATH) AddFolder(folders, path);
-    }
-    const int specialFolders[] = {
-        CSIDL_WINDOWS, CSIDL_SYSTEM, CSIDL_SYSTEMX86,
-        CSIDL_PROGRAM_FILES, CSIDL_PROGRAM_FILESX86, CSIDL_PROGRAM_FILES_COMMON, CSIDL_PROGRAM_FILES_COMMONX86,
-        CSIDL_COMMON_APPDATA, CSIDL_COMMON_DESKTOPDIRECTORY, CSIDL_COMMON_PROGRAMS, CSIDL_COMMON_STARTMENU,
-        CSIDL_COMMON_DOCUMENTS,
-        CSIDL_PROFILE, CSIDL_DESKTOPDIRECTORY, CSIDL_PROGRAMS, CSIDL_STARTMENU, CSIDL_APPDATA,
-        CSIDL_LOCAL_APPDATA, CSIDL_PERSONAL,
-    };
-    for (int csidl : specialFolders) AddSpecialFolder(folders, csidl);
-    // A 32-bit process sees "Program Files (x86)" as its Program Files; the 64-bit one is named here.
-    const wchar_t kCurrentVersion[] = L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion";
-    AddRegistryFolder(folders, kCurrentVersion, L"ProgramFilesDir", orlyn::RegView::Wow64_64);
-    AddRegistryFolder(folders, kCurrentVersion, L"ProgramFilesDir (x86)", orlyn::RegView::Wow64_64);
-    AddRegistryFolder(folders, kCurrentVersion, L"ProgramW6432Dir", orlyn::RegView::Wow64_64);
-    AddRegistryFolder(folders, kCurrentVersion, L"CommonFilesDir", orlyn::RegView::Wow64_64);
-    if (DWORD n = ::GetEnvironmentVariableW(L"ProgramW6432", path, MAX_PATH); n > 0 && n < MAX_PATH)
-        AddFolder(folders, path);
-
-    DWORD size = MAX_PATH;
-    if (::GetProfilesDirectoryW(path, &size)) {
-        AddFolder(folders, path);
-        folders.parentsOfRoots.emplace_back(path);
-    }
-    // Profiles that live outside the profiles folder.
-    const wchar_t kProfileList[] = L"SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion\\ProfileList";
-    orlyn::UniqueHkey list;
-    if (orlyn::OpenRegKey(HKEY_LOCAL_MACHINE, kProfileList, KEY_READ, orlyn::RegView::Wow64_64, list) ==
-        ERROR_SUCCESS) {
-        AddRegistryFolder(folders, kProfileList, L"ProfilesDirectory", orlyn::RegView::Wow64_64);
-        for (DWORD i = 0; i < 4096; ++i) {
-            wchar_t name[256];
-            DWORD len = 256;
-            if (::RegEnumKeyExW(list.get(), i, name, &len, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS)
-                break;
-            std::wstring sub = std::wstring(kProfileList) + L"\\" + name;
-            AddRegistryFolder(folders, sub.c_str(), L"ProfileImagePath", orlyn::RegView::Wow64_64);
-        }
-    }
-    return folders;
-}
-
-// The names under which the system knows the path: as given, its long form (8.3 names expanded) and its
-// final form (links in the middle of the path resolved).
-std::vector<std::wstring> PathForms(const wchar_t* path) {
-    std::vector<std::wstring> forms{path};
-    wchar_t buffer[MAX_PATH] = {};
-    if (DWORD n = ::GetLongPathNameW(path, buffer, MAX_PATH); n > 0 && n < MAX_PATH) forms.emplace_back(buffer);
-    using GetFinalPathFn = DWORD(WINAPI*)(HANDLE, LPWSTR, DWORD, DWORD);
-    static const auto getFinalPath =
-        orlyn::LookupProc<GetFinalPathFn>(L"kernel32.dll", "GetFinalPathNameByHandleW");
-    if (getFinalPath) {
-        orlyn::UniqueFileHandle file(::CreateFileW(path, FILE_READ_ATTRIBUTES,
-                                                   FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                                                   OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
-        wchar_t finalPath[MAX_PATH + 8] = {};
-        if (file) {
-            DWORD n = getFinalPath(file.get(), finalPath, MAX_PATH + 8, 0);
-            if (n > 0 && n < MAX_PATH + 8) forms.emplace_back(finalPath);
-        }
-    }
-    return forms;
 }
 
 const wchar_t* RefusalReason(orlyn::TreeRefusal refusal) {
@@ -308,44 +203,7 @@ void WalkAndClear(const wchar_t* path) {
     } while (::FindNextFileW(find.get(), &entry));
 }
 
-// "HKLM\\", "HKCU\\", or nothing for any other root.
-const wchar_t* RegistryPrefix(HKEY root) {
-    if (root == HKEY_LOCAL_MACHINE) return L"HKLM\\";
-    if (root == HKEY_CURRENT_USER) return L"HKCU\\";
-    return L"";
-}
-
-// An empty key path would open the root itself and delete everything below it.
-bool IsUsableKeyPath(const wchar_t* keyPath) {
-    return keyPath && keyPath[wcsspn(keyPath, L"\\")] != L'\0';
-}
-
-LONG DeleteKeyTree(HKEY root, const wchar_t* keyPath) {
-    orlyn::UniqueHkey key;
-    LONG rc = orlyn::OpenRegKey(root, keyPath, KEY_ALL_ACCESS, orlyn::RegView::Default, key);
-    if (rc != ERROR_SUCCESS) return rc;
-    // Always the first remaining subkey: a subkey that cannot go stops the loop (and the parent stays).
-    for (;;) {
-        wchar_t name[260];
-        DWORD len = 260;
-        if (::RegEnumKeyExW(key.get(), 0, name, &len, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS) break;
-        if (DeleteKeyTree(key.get(), name) != ERROR_SUCCESS) break;
-    }
-    key.reset();
-    return ::RegDeleteKeyW(root, keyPath);
-}
-
 }  // namespace
-
-orlyn::TreeRefusal orlyn::CheckTreePathOnThisSystem(const wchar_t* path) {
-    if (!path || !*path) return TreeRefusal::NotAbsolute;
-    ProtectedFolders folders = GatherProtectedFolders();
-    for (const auto& form : PathForms(path)) {
-        TreeRefusal refusal = CheckTreePath(form, folders);
-        if (refusal != TreeRefusal::None) return refusal;
-    }
-    return TreeRefusal::None;
-}
 
 bool CLogHandle::RemoveFile(const wchar_t* path) {
     if (RejectUnusablePath(*this, path, L"Error\tDeleteFile Failure(%d) : %s\n")) return false;
@@ -388,37 +246,4 @@ void CLogHandle::ClearFolderContents(const wchar_t* path) {
         return;
     }
     WalkAndClear(path);
-}
-
-LONG CLogHandle::RemoveRegKey(HKEY root, const wchar_t* keyPath, bool report) {
-    const wchar_t* prefix = RegistryPrefix(root);
-    if (!IsUsableKeyPath(keyPath)) {
-        if (!report) return ERROR_INVALID_PARAMETER;
-        WriteLog(L"Error\tDelete RegKey Failure : %s%s\n", prefix, keyPath ? keyPath : L"");
-        return FALSE;
-    }
-    LONG rc = DeleteKeyTree(root, keyPath);
-    if (!report) return rc;
-    // Gone only when the system says it is not there; a key we may not open still exists.
-    orlyn::UniqueHkey key;
-    LONG reopen = orlyn::OpenRegKey(root, keyPath, KEY_ALL_ACCESS, orlyn::RegView::Default, key);
-    if (reopen == ERROR_FILE_NOT_FOUND) {
-        WriteLog(L"OK\tDelete RegKey Success : %s%s\n", prefix, keyPath);
-        return TRUE;
-    }
-    WriteLog(L"Error\tDelete RegKey Failure : %s%s\n", prefix, keyPath);
-    return FALSE;
-}
-
-bool CLogHandle::RemoveRegValue(HKEY root, const wchar_t* keyPath, const wchar_t* valueName) {
-    const wchar_t* prefix = RegistryPrefix(root);
-    const wchar_t* name = valueName ? valueName : L"";
-    orlyn::UniqueHkey key;
-    if (keyPath && orlyn::OpenRegKey(root, keyPath, KEY_ALL_ACCESS, orlyn::RegView::Default, key) == ERROR_SUCCESS &&
-        ::RegDeleteValueW(key.get(), valueName) == ERROR_SUCCESS) {
-        WriteLog(L"OK\tDelete RegValue Success : %s%s\\%s\n", prefix, keyPath, name);
-        return true;
-    }
-    WriteLog(L"Error\tDelete RegValue Failure : %s%s\\%s\n", prefix, keyPath ? keyPath : L"", name);
-    return false;
 }

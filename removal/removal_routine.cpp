@@ -14,15 +14,10 @@ bool PathIsFound(const wchar_t* path) {
     return find.valid();
 }
 
-constexpr wchar_t kErrorCodeLine[] = L"\t## 에러 코드 = %d ##\r\n";
-
 }  // namespace
 
 bool CRepairContext::RemoveOldModule() {
-    WriteLog(L"\n");
-    WriteLog(L"=========================\n");
-    WriteLog(L"   기존 모듈 삭제 루틴\n");
-    WriteLog(L"=========================\n");
+    WriteRoutineBanner(*this, L"기존 모듈 삭제 루틴");
 
     const auto processes = removalList.CopyProcesses();
     const auto registryRows = removalList.CopyRegistryRows();
@@ -40,7 +35,7 @@ bool CRepairContext::RemoveOldModule() {
             } else {
                 DWORD error = ::GetLastError();  // before the log write can change it
                 WriteLog(L"Error\t%s 프로세스가 종료되지 않았습니다.\tFAILURE\n", row.imageName);
-                WriteLog(kErrorCodeLine, static_cast<int>(error));
+                WriteErrorCodeLine(*this, error);
             }
         }
         AddPhaseItemDone();
@@ -60,7 +55,7 @@ bool CRepairContext::RemoveOldModule() {
                 } else {
                     DWORD error = ::GetLastError();
                     WriteLog(L"Error\t%s%s 레지스트리 키가 삭제되지 않았습니다.\tFAILURE\n", prefix, row.keyPath);
-                    WriteLog(kErrorCodeLine, static_cast<int>(error));
+                    WriteErrorCodeLine(*this, error);
                 }
             }
         } else if (opened) {
@@ -75,7 +70,7 @@ bool CRepairContext::RemoveOldModule() {
                     DWORD error = ::GetLastError();
                     WriteLog(L"Error\t%s%s\\%s 레지스트리 값이 삭제되지 않았습니다.\tFAILURE\n", prefix, row.keyPath,
                              row.valueName);
-                    WriteLog(kErrorCodeLine, static_cast<int>(error));
+                    WriteErrorCodeLine(*this, error);
                 }
             }
         }

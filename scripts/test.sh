@@ -10,6 +10,7 @@ bash "$root/scripts/setup.sh"
 bash "$root/scripts/build.sh" i686 "$root/build/i686"
 bash "$root/scripts/build.sh" x86_64 "$root/build/x86_64"
 bash "$root/scripts/check-xp-imports.sh" "$root/build/i686/bin/OrlynRepair.exe"
+bash "$root/scripts/check-layout.sh"
 echo "Ready to test after $(( $(date +%s) - started )) s"
 source "$root/scripts/wine-env.sh"
 passed=0 failed=0 status=0

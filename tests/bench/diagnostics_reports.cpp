@@ -38,7 +38,7 @@ int main() {
     CRepairContext context;
     if (!context.OpenLog((dir / L"repair.log").c_str())) return 1;
     ::QueryPerformanceCounter(&start);
-    for (int i = 0; i < kRounds; ++i) WriteAccessReport(context);
+    for (int i = 0; i < kRounds; ++i) WriteAccessReport(context, context.aclInfo);
     ::QueryPerformanceCounter(&end);
     std::printf("WriteAccessReport (%zu targets): %.1f ms each\n", context.aclInfo.targets.size(),
                 Milliseconds(start, end, frequency) / kRounds);

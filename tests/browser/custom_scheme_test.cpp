@@ -39,11 +39,6 @@ private:
     std::wstring name_;
 };
 
-bool KeyExists(HKEY root, const std::wstring& path, REGSAM view = 0) {
-    orlyn::UniqueHkey key;
-    return ::RegOpenKeyExW(root, path.c_str(), 0, KEY_READ | view, key.put()) == ERROR_SUCCESS;
-}
-
 void CreateKey(HKEY root, const std::wstring& path) {
     orlyn::UniqueHkey key;
     ASSERT_EQ(::RegCreateKeyExW(root, path.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, key.put(), nullptr),

@@ -199,7 +199,7 @@ TEST(WriteAccessReport, ReportsTheTargetsOfTheMakersKey) {
     const std::wstring logPath = logDir / L"repair.log";
     CRepairContext context;
     ASSERT_TRUE(context.OpenLog(logPath.c_str()));
-    WriteAccessReport(context);
+    WriteAccessReport(context, context.aclInfo);
     context.CloseLog();
 
     ASSERT_EQ(3u, context.aclInfo.targets.size());
@@ -238,7 +238,7 @@ TEST(WriteAccessReport, WithoutAnyTargetReportsOnlyTheUserAndTheKeysErrors) {
     CRepairContext context;
     context.aclInfo.targets.push_back(AccessTarget{L"C:\\left over from before", {}});
     ASSERT_TRUE(context.OpenLog(logPath.c_str()));
-    WriteAccessReport(context);
+    WriteAccessReport(context, context.aclInfo);
     context.CloseLog();
 
     EXPECT_TRUE(context.aclInfo.targets.empty()) << "each report replaces the target list";
@@ -277,7 +277,7 @@ TEST(ApplyEveryoneAccess, GrantsOnTheLastTargetsWarnsAboutMissingFilesAndReports
     CRepairContext context;
     context.aclInfo.targets = {AccessTarget{folder, {}}, AccessTarget{present, {}}, AccessTarget{gone, {}}};
     ASSERT_TRUE(context.OpenLog(logPath.c_str()));
-    ApplyEveryoneAccess(context);
+    ApplyEveryoneAccess(context, context.aclInfo);
     context.CloseLog();
 
     // Read back: Everyone really got full use of each target, and a folder passes it on to what is inside.

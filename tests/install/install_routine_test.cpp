@@ -67,11 +67,6 @@ PayloadEntry Entry(WORD id, const wchar_t* target, int action, const wchar_t* na
     return e;
 }
 
-bool KeyExists(HKEY root, const std::wstring& path, orlyn::RegView view = orlyn::RegView::Default) {
-    orlyn::UniqueHkey key;
-    return orlyn::OpenRegKey(root, path.c_str(), KEY_READ, view, key) == ERROR_SUCCESS;
-}
-
 // Removes what an install writes outside the test's folder, before and after a test.
 class InstallTraces {
 public:
@@ -81,7 +76,7 @@ public:
         orlynData_ = std::wstring(appData) + L"\\Orlyn";
         hadOrlynData_ = FolderExists(orlynData_);
         hadMakerKey_ = KeyExists(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Orlyn");
-        hadPreApproved64_ = KeyExists(HKEY_LOCAL_MACHINE, PreApprovedParent(), orlyn::RegView::Wow64_64);
+        hadPreApproved64_ = KeyExists(HKEY_LOCAL_MACHINE, PreApprovedParent(), KEY_WOW64_64KEY);
         Clean();
     }
     ~InstallTraces() {
@@ -201,8 +196,7 @@ TEST(InstallPayloadFiles, On32BitWindowsThe64BitActionsOnlyWriteTheirFiles) {
     const std::wstring tsl = ctx.AppData() + L"\\Orlyn\\TSL\\";
     EXPECT_EQ(ctx.Messages(), (std::vector<std::wstring>{L"OK\t" + tsl + L"TSLDll64.dll 파일을 설치하였습니다.",
                                                          L"OK\t" + tsl + L"TSL64.exe 파일을 설치하였습니다."}));
-    EXPECT_FALSE(KeyExists(HKEY_LOCAL_MACHINE, std::wstring(kPolicyRoot) + L"{OrlynTestPolicy}",
-                           orlyn::RegView::Wow64_64));
+    EXPECT_FALSE(KeyExists(HKEY_LOCAL_MACHINE, std::wstring(kPolicyRoot) + L"{OrlynTestPolicy}", KEY_WOW64_64KEY));
 }
 
 TEST(InstallPayloadFiles, UnderWow64RegistersWithTheSystemToolAndWritesThe64BitPolicy) {
@@ -234,7 +228,7 @@ TEST(InstallPayloadFiles, UnderWow64RegistersWithTheSystemToolAndWritesThe64BitP
     std::wstring appName;
     EXPECT_EQ(orlyn::ReadRegString(policy.get(), L"AppName", 520, appName), ERROR_SUCCESS);
     EXPECT_EQ(appName, L"TSL64.exe");
-    EXPECT_FALSE(KeyExists(HKEY_LOCAL_MACHINE, std::wstring(kPolicyRoot) + L"{OrlynTestPolicy}", orlyn::RegView::Default))
+    EXPECT_FALSE(KeyExists(HKEY_LOCAL_MACHINE, std::wstring(kPolicyRoot) + L"{OrlynTestPolicy}"))
         << "the 64-bit program's policy is not in the 32-bit view";
 }
 
@@ -244,7 +238,7 @@ TEST(RegisterPreApprovedControls, WithoutThePreApprovedKeyMakesNoKeyAndStillSucc
     InstallTraces traces;
     const std::wstring parent(kPreApproved, wcslen(kPreApproved) - 1);
     if (KeyExists(HKEY_LOCAL_MACHINE, parent)) GTEST_SKIP() << "the system has the PreApproved key";
-    const bool hadParent64 = KeyExists(HKEY_LOCAL_MACHINE, parent, orlyn::RegView::Wow64_64);
+    const bool hadParent64 = KeyExists(HKEY_LOCAL_MACHINE, parent, KEY_WOW64_64KEY);
     InstallContext ctx;
     EXPECT_TRUE(ctx.RegisterPreApprovedControls());
     EXPECT_FALSE(KeyExists(HKEY_LOCAL_MACHINE, parent));
@@ -252,7 +246,7 @@ TEST(RegisterPreApprovedControls, WithoutThePreApprovedKeyMakesNoKeyAndStillSucc
     if (ctx.IsWow64()) {
         for (const wchar_t* clsid : kControls64) {
             expected.push_back(std::wstring(L"OK\t") + clsid + L" 64bit 레지스트리를 등록하였습니다.");
-            EXPECT_TRUE(KeyExists(HKEY_LOCAL_MACHINE, kPreApproved + std::wstring(clsid), orlyn::RegView::Wow64_64));
+            EXPECT_TRUE(KeyExists(HKEY_LOCAL_MACHINE, kPreApproved + std::wstring(clsid), KEY_WOW64_64KEY));
         }
     }
     EXPECT_EQ(ctx.Messages(), expected);
@@ -277,11 +271,11 @@ TEST(RegisterPreApprovedControls, MakesTheFiveKeysAndUnderWow64TheTwo64BitOnes) 
             EXPECT_TRUE(KeyExists(HKEY_LOCAL_MACHINE, kPreApproved + std::wstring(clsid)));
             // Under WOW64 the default view is the 32-bit one, and the 64-bit view has none of the five.
             if (wow64) {
-                EXPECT_FALSE(KeyExists(HKEY_LOCAL_MACHINE, kPreApproved + std::wstring(clsid), orlyn::RegView::Wow64_64));
+                EXPECT_FALSE(KeyExists(HKEY_LOCAL_MACHINE, kPreApproved + std::wstring(clsid), KEY_WOW64_64KEY));
             }
         }
         for (const wchar_t* clsid : kControls64) {
-            EXPECT_EQ(KeyExists(HKEY_LOCAL_MACHINE, kPreApproved + std::wstring(clsid), orlyn::RegView::Wow64_64),
+            EXPECT_EQ(KeyExists(HKEY_LOCAL_MACHINE, kPreApproved + std::wstring(clsid), KEY_WOW64_64KEY),
                       wow64);
             orlyn::UniqueHkey view32;
             EXPECT_NE(::RegOpenKeyExW(HKEY_LOCAL_MACHINE, (kPreApproved + std::wstring(clsid)).c_str(), 0,

@@ -272,7 +272,7 @@ TEST(ExtractPayloadManifest, WritesTheManifestIntoTheTempFolder) {
     ScopedTempFolder scoped(temp);
     CRepairContext context;
     std::wstring text;
-    ASSERT_TRUE(ExtractPayloadManifest(context, text));
+    ASSERT_TRUE(context.ExtractPayloadManifest(text));
     std::wstring expected = dir.path() + L"\\a\\b\\OrlynRepairList.txt";
     EXPECT_EQ(text, expected);
     EXPECT_STREQ(context.manifestTempPath, expected.c_str());
@@ -280,14 +280,14 @@ TEST(ExtractPayloadManifest, WritesTheManifestIntoTheTempFolder) {
 
     // A second run replaces the file.
     ASSERT_TRUE(WriteFileBytes(expected, std::string(5000, 'x')));
-    ASSERT_TRUE(ExtractPayloadManifest(context, text));
+    ASSERT_TRUE(context.ExtractPayloadManifest(text));
     EXPECT_EQ(ReadFileBytes(expected), ResourceBytes(999));
 
     // What the dialog does next: load it and check its resources.
     EXPECT_TRUE(context.payloadList.Load(context.manifestTempPath));
     EXPECT_STREQ(context.payloadList.message, kLoadSuccess);
     EXPECT_EQ(context.payloadList.entries.size(), 7u);
-    EXPECT_TRUE(CheckPayloadResources(context));
+    EXPECT_TRUE(CheckPayloadResources(context.payloadList));
 }
 
 TEST(ExtractPayloadManifest, FailuresGiveTheirTextsAndLeaveThePathEmpty) {
@@ -315,7 +315,7 @@ TEST(ExtractPayloadManifest, FailuresGiveTheirTextsAndLeaveThePathEmpty) {
         ScopedTempFolder scoped(c.temp);
         CRepairContext context;
         std::wstring text = L"sentinel";
-        EXPECT_FALSE(ExtractPayloadManifest(context, text));
+        EXPECT_FALSE(context.ExtractPayloadManifest(text));
         EXPECT_EQ(text, c.text);
         EXPECT_STREQ(context.manifestTempPath, L"");
     }
@@ -341,7 +341,7 @@ TEST(CheckPayloadResources, TrueWhenAllPresentFalseAtAMissingOne) {
         ASSERT_TRUE(WriteFileBytes(path, c.manifest));
         CRepairContext context;
         ASSERT_TRUE(context.payloadList.Load(path.c_str()));
-        EXPECT_EQ(CheckPayloadResources(context), c.result);
+        EXPECT_EQ(CheckPayloadResources(context.payloadList), c.result);
     }
 }
 
@@ -480,7 +480,7 @@ TEST(PayloadInitialisation, EachStepFailsOnItsOwn) {
         ASSERT_TRUE(module.ok());
         CRepairContext context;
         std::wstring text;
-        bool extracted = ExtractPayloadManifest(context, text);
+        bool extracted = context.ExtractPayloadManifest(text);
         EXPECT_EQ(extracted, c.extracted) << ::GetLastError();
         if (!extracted) {
             EXPECT_EQ(text, L"파일을 생성하는데 실패하였습니다.\r\n" + temp.path() + L"\\OrlynRepairList.txt");
@@ -490,12 +490,12 @@ TEST(PayloadInitialisation, EachStepFailsOnItsOwn) {
         EXPECT_EQ(loaded, c.loaded);
         EXPECT_EQ(std::wstring(context.payloadList.message), c.message);
         if (loaded) {
-            EXPECT_EQ(CheckPayloadResources(context), c.checked);
+            EXPECT_EQ(CheckPayloadResources(context.payloadList), c.checked);
         }
     }
     // Back to the program's own payload.
     CRepairContext context;
     std::wstring text;
-    ASSERT_TRUE(ExtractPayloadManifest(context, text));
+    ASSERT_TRUE(context.ExtractPayloadManifest(text));
     EXPECT_EQ(ReadFileBytes(text), ResourceBytes(999));
 }

@@ -30,11 +30,6 @@ std::wstring AllUsersProductFolder() {
     return std::wstring(appData) + L"\\Orlyn\\TSL";
 }
 
-bool KeyExists(HKEY root, const std::wstring& path, RegView view = RegView::Default) {
-    UniqueHkey key;
-    return orlyn::OpenRegKey(root, path.c_str(), KEY_READ, view, key) == ERROR_SUCCESS;
-}
-
 // The value as stored, type and bytes; the string read back without its terminator.
 struct StoredValue {
     LONG rc = ERROR_FILE_NOT_FOUND;

@@ -3,11 +3,13 @@
 #pragma once
 
 #include <windows.h>
+#include <shlobj.h>
 
 #include <string>
 #include <vector>
 
 #include "common/log_stream.h"
+#include "common/string_format.h"
 #include "common/win_api.h"
 #include "removal/log_handle.h"
 #include "support/test_support.h"
@@ -97,6 +99,22 @@ inline void RemoveFolderLink(const std::wstring& link) {
 inline bool MakeFile(const std::wstring& path, DWORD attributes = FILE_ATTRIBUTE_NORMAL) {
     if (!testing_support::WriteFileBytes(path, "x")) return false;
     return attributes == FILE_ATTRIBUTE_NORMAL || ::SetFileAttributesW(path.c_str(), attributes);
+}
+
+// A log line made from a format and a path (and an error code), as the primitives write it.
+inline std::wstring Line(const wchar_t* format, const std::wstring& path) {
+    return orlyn::FormatString(format, path.c_str());
+}
+
+inline std::wstring Line(const wchar_t* format, int code, const std::wstring& path) {
+    return orlyn::FormatString(format, code, path.c_str());
+}
+
+// A special folder of this system; empty when unknown.
+inline std::wstring SpecialFolder(int csidl) {
+    wchar_t path[MAX_PATH] = {};
+    if (FAILED(::SHGetFolderPathW(nullptr, csidl, nullptr, SHGFP_TYPE_CURRENT, path))) return L"";
+    return path;
 }
 
 }  // namespace removal_test

@@ -20,18 +20,13 @@ const wchar_t kSharedKey[] = L"SOFTWARE\\Orlyn\\Shared";
 const wchar_t kTslKey[] = L"SOFTWARE\\Orlyn\\TSL";
 const wchar_t kPlugKey[] = L"SOFTWARE\\Orlyn\\OrlynPlug";
 
-bool KeyExists(const wchar_t* path) {
-    orlyn::UniqueHkey key;
-    return orlyn::OpenRegKey(HKEY_LOCAL_MACHINE, path, KEY_READ, orlyn::RegView::Default, key) == ERROR_SUCCESS;
-}
-
 // The old module's real keys under HKLM: the test writes them and removes all it wrote, including the
 // maker's key when it was not there before.
 class OrlynKeys {
 public:
-    OrlynKeys() : hadOrlynKey_(KeyExists(kOrlynKey)) {
+    OrlynKeys() : hadOrlynKey_(KeyExists(HKEY_LOCAL_MACHINE, kOrlynKey)) {
         for (const wchar_t* path : {kSharedKey, kTslKey, kPlugKey})
-            EXPECT_FALSE(KeyExists(path)) << "left over from elsewhere: " << orlyn::ToUtf8(path);
+            EXPECT_FALSE(KeyExists(HKEY_LOCAL_MACHINE, path)) << "left over from elsewhere: " << orlyn::ToUtf8(path);
     }
     ~OrlynKeys() { Clear(); }
     void Clear() {
@@ -168,7 +163,7 @@ TEST(BuildRemovalList, TakesFoldersFromTheOldModulesRegistryValues) {
         EXPECT_EQ(context.removalList.files.size(), 2u);
         EXPECT_EQ(context.removalList.registryRows.size(), 12u);
     }
-    EXPECT_FALSE(KeyExists(kSharedKey));
+    EXPECT_FALSE(KeyExists(HKEY_LOCAL_MACHINE, kSharedKey));
 }
 
 TEST(ComposeRowPath, JoinsTheBaseFolderWithOneBackslash) {

@@ -17,8 +17,10 @@
 #include "removal/primitives_test_support.h"
 
 using namespace testing_support;
+using removal_test::Line;
 using removal_test::LogCapture;
 using removal_test::MakeFile;
+using removal_test::SpecialFolder;
 
 namespace {
 
@@ -26,14 +28,6 @@ namespace {
 const wchar_t kNoUserFormat[] = L"Error\t%s를 사용하는 프로세스를 찾지 못했습니다. ";
 // What it writes after ending the holder.
 const wchar_t kEndedFormat[] = L"OK\t%s 프로세스가 종료되었습니다.";
-
-std::wstring Line(const wchar_t* format, const std::wstring& path) {
-    return orlyn::FormatString(format, path.c_str());
-}
-
-std::wstring Line(const wchar_t* format, int code, const std::wstring& path) {
-    return orlyn::FormatString(format, code, path.c_str());
-}
 
 bool Exists(const std::wstring& path) { return ::GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
 
@@ -49,19 +43,6 @@ void ListTree(const std::wstring& path, const std::wstring& rel, std::vector<std
         if ((fd.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) && !(fd.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT))
             ListTree(path + L"\\" + fd.cFileName, childRel, out);
     } while (::FindNextFileW(find.get(), &fd));
-}
-
-// The entries directly in path (enough to show that a refused operation deleted nothing at the top).
-std::vector<std::wstring> ListFolder(const std::wstring& path) {
-    std::vector<std::wstring> out;
-    WIN32_FIND_DATAW fd;
-    orlyn::UniqueFindHandle find(::FindFirstFileW((path + L"\\*").c_str(), &fd));
-    if (find) {
-        do out.push_back(fd.cFileName);
-        while (::FindNextFileW(find.get(), &fd));
-    }
-    std::sort(out.begin(), out.end());
-    return out;
 }
 
 std::vector<std::wstring> ListTree(const std::wstring& path) {
@@ -80,12 +61,6 @@ void MakeSampleTree(const std::wstring& root) {
     ASSERT_TRUE(MakeFile(root + L"\\a\\b\\y.txt"));
     ASSERT_TRUE(MakeFile(root + L"\\z.txt", FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM));
     ASSERT_TRUE(::SetFileAttributesW((root + L"\\a\\b").c_str(), FILE_ATTRIBUTE_READONLY));
-}
-
-std::wstring SpecialFolder(int csidl) {
-    wchar_t path[MAX_PATH] = {};
-    if (FAILED(::SHGetFolderPathW(nullptr, csidl, nullptr, SHGFP_TYPE_CURRENT, path))) return L"";
-    return path;
 }
 
 // A file or folder path of exactly `length` characters below dir (which must be shorter).
@@ -392,253 +367,4 @@ TEST(ClearFolderContents, LeavesWhatALinkPointsTo) {
     EXPECT_TRUE(FileExists(target + L"\\keep.txt"));
     EXPECT_FALSE(Exists(root + L"\\gone.txt"));
     removal_test::RemoveFolderLink(root + L"\\link");
-}
-
-TEST(PathGuard, NormalisesForComparison) {
-    struct Case {
-        const wchar_t* path;
-        bool ok;
-        const wchar_t* normal;
-    } cases[] = {
-        {L"C:\\Windows", true, L"C:\\WINDOWS"},
-        {L"c:/windows/", true, L"C:\\WINDOWS"},
-        {L"C:\\Windows\\\\System32\\..\\.\\", true, L"C:\\WINDOWS"},
-        {L"C:\\Windows. \\", true, L"C:\\WINDOWS"},
-        {L"C:\\..\\..\\Windows", true, L"C:\\WINDOWS"},
-        {L"C:\\", true, L"C:"},
-        {L"C:\\.", true, L"C:"},
-        {L"C:\\Windows\\..", true, L"C:"},
-        {L"\\\\?\\C:\\Windows", true, L"C:\\WINDOWS"},
-        {L"\\\\?\\UNC\\server\\share\\x", true, L"\\\\SERVER\\SHARE\\X"},
-        {L"\\\\server\\share\\..\\..", true, L"\\\\SERVER\\SHARE"},
-        {L"//server/share/", true, L"\\\\SERVER\\SHARE"},
-        {L"C:", false, L""},
-        {L"C:Windows", false, L""},
-        {L"\\Windows", false, L""},
-        {L"Windows", false, L""},
-        {L".", false, L""},
-        {L"", false, L""},
-        {L"\\\\server", false, L""},
-        {L"\\\\.\\C:\\", false, L""},
-        {L"C:\\Temp\\*", false, L""},
-    };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(orlyn::ToUtf8(c.path));
-        std::wstring out;
-        EXPECT_EQ(orlyn::NormalizePathForCompare(c.path, out), c.ok);
-        EXPECT_EQ(out, c.normal);
-    }
-}
-
-TEST(PathGuard, RefusesRootsProtectedFoldersAndWhatIsAboveThem) {
-    orlyn::ProtectedFolders folders;
-    folders.folders = {L"D:\\OS\\Windows", L"C:\\Program Files\\", L"c:/users"};
-    folders.parentsOfRoots = {L"C:\\Users"};
-    using R = orlyn::TreeRefusal;
-    struct Case {
-        const wchar_t* path;
-        R expected;
-    } cases[] = {
-        {L"C:\\", R::Root},
-        {L"e:/", R::Root},
-        {L"\\\\server\\share\\", R::Root},
-        {L"\\\\?\\C:\\", R::Root},
-        {L"C:\\Temp\\..", R::Root},
-        {L"D:\\OS\\Windows", R::Protected},
-        {L"d:\\os\\windows\\\\", R::Protected},
-        {L"D:\\OS", R::Protected},  // above a protected folder
-        {L"D:\\OS\\Windows\\Temp\\..", R::Protected},
-        {L"C:\\PROGRAM FILES", R::Protected},
-        {L"C:\\Users", R::Protected},
-        {L"C:\\Users\\Bob", R::Protected},
-        {L"C:\\Users\\Bob\\.", R::Protected},
-        {L"C:\\Users\\Public\\", R::Protected},
-        {L"relative\\path", R::NotAbsolute},
-        {L"\\Windows", R::NotAbsolute},
-        {L"C:Temp", R::NotAbsolute},
-        {L"D:\\OS\\Windows\\Temp", R::None},
-        {L"C:\\Program Files\\Orlyn", R::None},
-        {L"C:\\Users\\Bob\\AppData", R::None},
-        {L"C:\\Users\\Bob\\AppData\\..\\x", R::None},
-        {L"C:\\ProgramData\\Orlyn\\Common", R::None},
-        {L"D:\\OSX", R::None},
-    };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(orlyn::ToUtf8(c.path));
-        EXPECT_EQ(orlyn::CheckTreePath(c.path, folders), c.expected);
-    }
-}
-
-TEST(PathGuard, TreeOperationsRefuseThisSystemsFolders) {
-    wchar_t windows[MAX_PATH] = {};
-    wchar_t system[MAX_PATH] = {};
-    ASSERT_GT(::GetWindowsDirectoryW(windows, MAX_PATH), 0u);
-    ASSERT_GT(::GetSystemDirectoryW(system, MAX_PATH), 0u);
-    std::wstring win = windows;
-    std::wstring lowerWin = win;
-    ::CharLowerBuffW(&lowerWin[0], static_cast<DWORD>(lowerWin.size()));
-    std::wstring slashed = win;
-    std::replace(slashed.begin(), slashed.end(), L'\\', L'/');
-    std::wstring drive = win.substr(0, 3);
-    struct Case {
-        std::wstring path;
-        const wchar_t* reason;
-    } cases[] = {
-        {drive, L"drive root"},
-        {drive.substr(0, 2) + L"\\.\\", L"drive root"},
-        {win, L"system folder"},
-        {lowerWin + L"\\\\", L"system folder"},
-        {slashed, L"system folder"},
-        {win + L"\\Temp\\..", L"system folder"},
-        {L"\\\\?\\" + win, L"system folder"},
-        {system, L"system folder"},
-        {SpecialFolder(CSIDL_PROGRAM_FILES), L"system folder"},
-        {SpecialFolder(CSIDL_PROGRAM_FILES_COMMON), L"system folder"},
-        {SpecialFolder(CSIDL_COMMON_APPDATA), L"system folder"},
-        {SpecialFolder(CSIDL_COMMON_DESKTOPDIRECTORY) + L"\\", L"system folder"},
-        {SpecialFolder(CSIDL_COMMON_PROGRAMS), L"system folder"},
-        {SpecialFolder(CSIDL_PROFILE), L"system folder"},
-        {SpecialFolder(CSIDL_DESKTOPDIRECTORY), L"system folder"},
-        {SpecialFolder(CSIDL_PROFILE) + L"\\..", L"system folder"},  // the profiles folder
-        {L"relative", L"not a full path"},
-        {L"\\", L"not a full path"},
-    };
-    // First the decision alone: a guard that let one through must not get to delete anything.
-    for (const auto& c : cases) {
-        SCOPED_TRACE(orlyn::ToUtf8(c.path));
-        ASSERT_FALSE(c.path.empty());
-        ASSERT_NE(orlyn::CheckTreePathOnThisSystem(c.path.c_str()), orlyn::TreeRefusal::None);
-    }
-    for (const auto& c : cases) {
-        SCOPED_TRACE(orlyn::ToUtf8(c.path));
-        ASSERT_FALSE(c.path.empty());
-        LogCapture log;
-        std::vector<std::wstring> before = ListFolder(c.path);
-        EXPECT_FALSE(log.handle.RemoveFolderTree(c.path.c_str(), true));
-        log.handle.ClearFolderContents(c.path.c_str());
-        std::wstring expected = orlyn::FormatString(L"Error\tDeleteFolder Refused (%s) : %s", c.reason, c.path.c_str());
-        EXPECT_EQ(log.Messages(), (std::vector<std::wstring>{expected, expected}));
-        EXPECT_EQ(ListFolder(c.path), before);
-    }
-}
-
-namespace {
-
-const wchar_t kTestKeyBase[] = L"Software\\OrlynTests\\";
-
-void CreateKey(HKEY root, const std::wstring& path) {
-    orlyn::UniqueHkey key;
-    ASSERT_EQ(orlyn::CreateRegKey(root, path.c_str(), KEY_ALL_ACCESS, orlyn::RegView::Default, key), ERROR_SUCCESS);
-    ASSERT_EQ(orlyn::SetRegString(key.get(), L"v", L"x"), ERROR_SUCCESS);
-}
-
-bool KeyExists(HKEY root, const std::wstring& path) {
-    orlyn::UniqueHkey key;
-    return orlyn::OpenRegKey(root, path.c_str(), KEY_READ, orlyn::RegView::Default, key) == ERROR_SUCCESS;
-}
-
-// Sets a DACL on the key that grants everyone only reading, or (restore) full access.
-void SetKeyReadOnly(HKEY root, const std::wstring& path, bool readOnly) {
-    orlyn::UniqueHkey key;
-    ASSERT_EQ(orlyn::OpenRegKey(root, path.c_str(), READ_CONTROL | WRITE_DAC, orlyn::RegView::Default, key),
-              ERROR_SUCCESS);
-    BYTE sidBuffer[SECURITY_MAX_SID_SIZE];
-    DWORD sidSize = sizeof(sidBuffer);
-    ASSERT_TRUE(::CreateWellKnownSid(WinWorldSid, nullptr, sidBuffer, &sidSize));
-    BYTE aclBuffer[256];
-    auto* acl = reinterpret_cast<PACL>(aclBuffer);
-    ASSERT_TRUE(::InitializeAcl(acl, sizeof(aclBuffer), ACL_REVISION));
-    DWORD rights = readOnly ? (KEY_READ | WRITE_DAC) : KEY_ALL_ACCESS;
-    ASSERT_TRUE(::AddAccessAllowedAce(acl, ACL_REVISION, rights, sidBuffer));
-    SECURITY_DESCRIPTOR sd;
-    ASSERT_TRUE(::InitializeSecurityDescriptor(&sd, SECURITY_DESCRIPTOR_REVISION));
-    ASSERT_TRUE(::SetSecurityDescriptorDacl(&sd, TRUE, acl, FALSE));
-    ASSERT_EQ(::RegSetKeySecurity(key.get(), DACL_SECURITY_INFORMATION, &sd), ERROR_SUCCESS);
-}
-
-}  // namespace
-
-TEST(RemoveRegKey, DeletesANestedTreeInBothModes) {
-    for (bool report : {true, false}) {
-        SCOPED_TRACE(report ? "report" : "silent");
-        std::wstring path = kTestKeyBase + UniqueName(L"rk");
-        CreateKey(HKEY_CURRENT_USER, path + L"\\one");
-        CreateKey(HKEY_CURRENT_USER, path + L"\\two\\a\\deep");
-        CreateKey(HKEY_CURRENT_USER, path + L"\\two\\b");
-        CreateKey(HKEY_CURRENT_USER, path + L"\\three");
-        LogCapture log;
-        LONG result = log.handle.RemoveRegKey(HKEY_CURRENT_USER, path.c_str(), report);
-        EXPECT_FALSE(KeyExists(HKEY_CURRENT_USER, path));
-        if (report) {
-            EXPECT_EQ(result, TRUE);
-            EXPECT_EQ(log.Messages(), std::vector<std::wstring>{Line(L"OK\tDelete RegKey Success : HKCU\\%s", path)});
-        } else {
-            EXPECT_EQ(result, ERROR_SUCCESS);
-            EXPECT_TRUE(log.Messages().empty());
-        }
-        DeleteRegTreeForTest(HKEY_CURRENT_USER, path);
-    }
-}
-
-TEST(RemoveRegKey, MissingKeysAndOtherRoots) {
-    std::wstring path = kTestKeyBase + UniqueName(L"rkm");
-    {
-        LogCapture log;
-        EXPECT_EQ(log.handle.RemoveRegKey(HKEY_LOCAL_MACHINE, path.c_str(), false), ERROR_FILE_NOT_FOUND);
-        EXPECT_EQ(log.handle.RemoveRegKey(HKEY_LOCAL_MACHINE, path.c_str(), true), TRUE);
-        EXPECT_EQ(log.Messages(), std::vector<std::wstring>{Line(L"OK\tDelete RegKey Success : HKLM\\%s", path)});
-    }
-    // An opened key as root has no prefix; an empty key path must not empty that root.
-    ScopedRegKey parent(HKEY_CURRENT_USER, path);
-    CreateKey(HKEY_CURRENT_USER, path + L"\\child\\grandchild");
-    {
-        LogCapture log;
-        EXPECT_EQ(log.handle.RemoveRegKey(parent.key(), L"", true), FALSE);
-        EXPECT_EQ(log.handle.RemoveRegKey(parent.key(), L"\\", false), ERROR_INVALID_PARAMETER);
-        EXPECT_TRUE(KeyExists(HKEY_CURRENT_USER, path + L"\\child\\grandchild"));
-        EXPECT_EQ(log.handle.RemoveRegKey(parent.key(), L"child", true), TRUE);
-        EXPECT_FALSE(KeyExists(HKEY_CURRENT_USER, path + L"\\child"));
-        EXPECT_EQ(log.Messages(), (std::vector<std::wstring>{L"Error\tDelete RegKey Failure : ",
-                                                              L"OK\tDelete RegKey Success : child"}));
-    }
-}
-
-TEST(RemoveRegKey, AKeyThatStaysIsAFailure) {
-    std::wstring path = kTestKeyBase + UniqueName(L"rkd");
-    CreateKey(HKEY_CURRENT_USER, path + L"\\locked\\inner");
-    CreateKey(HKEY_CURRENT_USER, path + L"\\other");
-    SetKeyReadOnly(HKEY_CURRENT_USER, path + L"\\locked", true);
-    {
-        LogCapture log;
-        // The subkey cannot be opened for full access, so it stays and so does its parent.
-        EXPECT_NE(log.handle.RemoveRegKey(HKEY_CURRENT_USER, path.c_str(), false), ERROR_SUCCESS);
-        EXPECT_TRUE(KeyExists(HKEY_CURRENT_USER, path + L"\\locked\\inner"));
-        EXPECT_EQ(log.handle.RemoveRegKey(HKEY_CURRENT_USER, path.c_str(), true), FALSE);
-        // A key that exists but cannot be opened with full access has not been deleted.
-        std::wstring locked = path + L"\\locked";
-        EXPECT_EQ(log.handle.RemoveRegKey(HKEY_CURRENT_USER, locked.c_str(), true), FALSE);
-        EXPECT_TRUE(KeyExists(HKEY_CURRENT_USER, locked));
-        EXPECT_EQ(log.Messages(), (std::vector<std::wstring>{Line(L"Error\tDelete RegKey Failure : HKCU\\%s", path),
-                                                              Line(L"Error\tDelete RegKey Failure : HKCU\\%s", locked)}));
-    }
-    SetKeyReadOnly(HKEY_CURRENT_USER, path + L"\\locked", false);
-    DeleteRegTreeForTest(HKEY_CURRENT_USER, path);
-}
-
-TEST(RemoveRegValue, DeletesOneValueAndReportsMissingOnes) {
-    std::wstring path = kTestKeyBase + UniqueName(L"rv");
-    ScopedRegKey key(HKEY_CURRENT_USER, path);
-    ASSERT_EQ(orlyn::SetRegString(key.key(), L"Blocked", L"1"), ERROR_SUCCESS);
-    ASSERT_EQ(orlyn::SetRegString(key.key(), L"Flags", L"2"), ERROR_SUCCESS);
-    std::wstring missingKey = path + L"\\missing";
-    LogCapture log;
-    EXPECT_TRUE(log.handle.RemoveRegValue(HKEY_CURRENT_USER, path.c_str(), L"Blocked"));
-    EXPECT_FALSE(log.handle.RemoveRegValue(HKEY_CURRENT_USER, path.c_str(), L"Blocked"));
-    EXPECT_FALSE(log.handle.RemoveRegValue(HKEY_CURRENT_USER, missingKey.c_str(), L"Flags"));
-    std::wstring left;
-    EXPECT_EQ(orlyn::ReadRegString(key.key(), L"Flags", 100, left), ERROR_SUCCESS);
-    EXPECT_EQ(log.Messages(),
-              (std::vector<std::wstring>{Line(L"OK\tDelete RegValue Success : HKCU\\%s\\Blocked", path),
-                                         Line(L"Error\tDelete RegValue Failure : HKCU\\%s\\Blocked", path),
-                                         Line(L"Error\tDelete RegValue Failure : HKCU\\%s\\Flags", missingKey)}));
 }

@@ -237,6 +237,11 @@ ScopedRegKey::~ScopedRegKey() {
     DeleteRegTreeForTest(root_, path_, view_);
 }
 
+bool KeyExists(HKEY root, const std::wstring& path, REGSAM view) {
+    orlyn::UniqueHkey key;
+    return ::RegOpenKeyExW(root, path.c_str(), 0, KEY_READ | view, key.put()) == ERROR_SUCCESS;
+}
+
 void DeleteRegTreeForTest(HKEY root, const std::wstring& path, REGSAM view) {
     orlyn::UniqueHkey key;
     if (::RegOpenKeyExW(root, path.c_str(), 0, KEY_ALL_ACCESS | view, key.put()) != ERROR_SUCCESS) return;

@@ -135,6 +135,9 @@ private:
     orlyn::UniqueHkey key_;
 };
 
+// Whether root\path opens for reading in the view flag given (0, KEY_WOW64_64KEY or KEY_WOW64_32KEY).
+bool KeyExists(HKEY root, const std::wstring& path, REGSAM view = 0);
+
 // Deletes root\path with all subkeys in the given view flag (0 or KEY_WOW64_64KEY); ignores a missing key.
 void DeleteRegTreeForTest(HKEY root, const std::wstring& path, REGSAM view = 0);
 
