@@ -13,6 +13,7 @@ source "$here/lib/prompts.sh"
 source "$here/lib/seed_old_module.sh"
 
 c="$WINEPREFIX/drive_c"
+is_32bit_program "$bin/OrlynRepair.exe" || fail "$bin/OrlynRepair.exe is not the shipped 32-bit program"
 cp "$bin/OrlynRepair.exe" "$c/OrlynRepair.exe"
 transcript=$tmp/prompts.txt
 : >"$transcript"
@@ -38,25 +39,21 @@ done
 wait "$run" || true
 
 problems=0
-check() {  # check DESCRIPTION COMMAND...: records a failed expectation and goes on
-  local what=$1; shift
-  if ! "$@" >/dev/null 2>&1; then echo "FAIL: $what" >&2; problems=$((problems + 1)); fi
-}
-absent() { ! "$@"; }
-reg_has() { "$ORLYN_WINE" reg query "$@"; }
+source "$here/lib/repaired_checks.sh"  # check, absent, reg_has, no_resume_entry
 
 check "the start confirmation was shown" grep -q "지금 복구를 시작할까요" "$transcript"
 check "initialisation error #2 was shown" grep -q "초기화 에러 #2 : 설치 파일 목록 리스트 파일에 문제가 있습니다." "$transcript"
 check "exactly two boxes" test "$(grep -c '^-- ' "$transcript")" -eq 2
-for key in 'HKLM\SOFTWARE\Orlyn\TSL' 'HKLM\SOFTWARE\Orlyn\Shared' 'HKLM\SOFTWARE\Orlyn\OrlynPlug'; do
-  check "old module key $key untouched" reg_has "$key"
-done
+# The old module is a 32-bit one: its keys are in the 32-bit view.
+check "old module key HKLM\SOFTWARE\Orlyn\TSL untouched" reg_has 'HKLM\SOFTWARE\Orlyn\TSL' /v QrDownload /reg:32
+check "old module key HKLM\SOFTWARE\Orlyn\Shared untouched" reg_has 'HKLM\SOFTWARE\Orlyn\Shared' /ve /reg:32
+check "old module key HKLM\SOFTWARE\Orlyn\OrlynPlug untouched" reg_has 'HKLM\SOFTWARE\Orlyn\OrlynPlug' /v RootPath /reg:32
 check "old add-on state untouched" reg_has "$seed_stats" /v Blocked
 check "old module files untouched" test -f "$c/ProgramData/Orlyn/TSL/TSL.exe"
 check "old module folders untouched" test -f "$c/OrlynOld/QrDownload/parts/p1.bin"
 check "no log on the desktop" absent test -e "$c/users/Public/Desktop/OrlynRepair.log"
 check "no log archived" absent test -e "$c/ProgramData/Orlyn/Common/OrlynRepair.log"
-check "no RunOnce entry" absent reg_has 'HKLM\SOFTWARE\Microsoft\Windows\CurrentVersion\RunOnce' /v OrlynComCleaner
+check "no RunOnce entry" no_resume_entry
 check "nothing installed" absent test -e "$c/ProgramData/Orlyn/TSL/TSLResource.dll"
 
 if [ "$problems" -ne 0 ]; then

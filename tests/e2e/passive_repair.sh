@@ -16,6 +16,7 @@ source "$here/lib/seed_old_module.sh"
 start_old_module_processes || fail "the old module's programs did not start"
 
 c="$WINEPREFIX/drive_c"
+is_32bit_program "$bin/OrlynRepair.exe" || fail "$bin/OrlynRepair.exe is not the shipped 32-bit program"
 cp "$bin/OrlynRepair.exe" "$c/OrlynRepair.exe"
 archive_log="$c/ProgramData/Orlyn/Common/OrlynRepair.log"
 transcript=$tmp/prompts.txt

@@ -17,6 +17,7 @@ source "$here/lib/seed_old_module.sh"
 start_old_module_processes || fail "the old module's programs did not start"
 
 c="$WINEPREFIX/drive_c"
+is_32bit_program "$bin/OrlynRepair.exe" || fail "$bin/OrlynRepair.exe is not the shipped 32-bit program"
 cp "$bin/OrlynRepair.exe" "$c/OrlynRepair.exe"
 archive_log="$c/ProgramData/Orlyn/Common/OrlynRepair.log"
 mkdir -p "$c/fleet logs"
@@ -53,7 +54,7 @@ if [ -f "$archive_log" ]; then
     "서버 접속 경고를 표시하지 않았습니다" "복구 성공 메시지에 사용자 대신 '아니요'로 응답하였습니다"
   check "the /log copy is the final log" cmp "$archive_log" "$copy_log"
 fi
-check "no RunOnce entry" absent reg_has 'HKLM\SOFTWARE\Microsoft\Windows\CurrentVersion\RunOnce' /v OrlynComCleaner
+check "no RunOnce entry" no_resume_entry
 
 if [ "$problems" -ne 0 ]; then
   [ -f "$archive_log" ] && { echo "--- log" >&2; sed 's/\r$//' "$archive_log" >&2; }

@@ -17,17 +17,21 @@ here=$(cd "$(dirname "$0")" && pwd)
 source "$here/lib/prefix.sh"
 source "$here/lib/window_watch.sh"
 
-folder="$WINEPREFIX/drive_c/Program Files/Orlyn Repair Test Folder"
+is_32bit_program "$bin/OrlynRepair.exe" || fail "$bin/OrlynRepair.exe is not the shipped 32-bit program"
+# The 32-bit programs' folder of 64-bit Windows.
+folder="$WINEPREFIX/drive_c/Program Files (x86)/Orlyn Repair Test Folder"
 mkdir -p "$folder" "$WINEPREFIX/drive_c/fleet"
 cp "$bin/OrlynRepair.exe" "$folder/"
-program='C:\Program Files\Orlyn Repair Test Folder\OrlynRepair.exe'
+program='C:\Program Files (x86)\Orlyn Repair Test Folder\OrlynRepair.exe'
 desktop_log="$WINEPREFIX/drive_c/users/Public/Desktop/OrlynRepair.log"
 archive_log="$WINEPREFIX/drive_c/ProgramData/Orlyn/Common/OrlynRepair.log"
 copy_log="$WINEPREFIX/drive_c/fleet/pc 01.log"
 runonce='SOFTWARE\Microsoft\Windows\CurrentVersion\RunOnce'
 run_for_code() { "$ORLYN_WINE" "$bin/exit_code_of.exe" "$@" 2>/dev/null | tr -d '\r'; }
+# resume_command VIEW: the program's RunOnce command in that registry view (32: the 32-bit program's own,
+# the one wineboot runs after a restart), empty when there is none.
 resume_command() {
-  "$ORLYN_WINE" reg query "HKLM\\$runonce" /v OrlynComCleaner 2>/dev/null | tr -d '\r' |
+  { "$ORLYN_WINE" reg query "HKLM\\$runonce" /v OrlynComCleaner "/reg:$1" 2>/dev/null || true; } | tr -d '\r' |
     sed -n 's/^ *OrlynComCleaner *REG_SZ *//p'
 }
 
@@ -39,14 +43,16 @@ start_window_watch
 echo "== /quiet: the restart is left to others"
 code=$(run_for_code "$program" /quiet)
 [ "$code" = 3010 ] || fail "exit code '$code', not 3010"
-command=$(resume_command)
-[ "$command" = "\"$program\" --start /quiet /norestart" ] || fail "RunOnce command: $command"
+command=$(resume_command 32)
+[ "$command" = "\"$program\" --start /quiet /norestart" ] || fail "RunOnce command (32-bit view): '$command'"
+[ -z "$(resume_command 64)" ] || fail "a RunOnce entry in the 64-bit view: $(resume_command 64)"
 [ -f "$desktop_log" ] || fail "the log did not stay on the desktop"
 grep -q "재시작 안내를 표시하지 않았습니다. 지금 재시작하지 않으며" "$desktop_log" ||
   fail "the log does not say that the restart was left for later"
 
 echo "== /quiet /forcerestart: restart and resume"
-"$ORLYN_WINE" reg delete "HKLM\\$runonce" /v OrlynComCleaner /f >/dev/null 2>&1
+"$ORLYN_WINE" reg delete "HKLM\\$runonce" /v OrlynComCleaner /f /reg:32 >/dev/null 2>&1 ||
+  fail "could not delete the first run's RunOnce entry"
 "$ORLYN_WINE" "$bin/key_security_on_value.exe" "$runonce" OrlynComCleaner 'Software\Classes\tsl\Locked' \
   'D:(A;;KA;;;WD)' 300000 >/dev/null 2>&1 &
 # The restart ends the program before it could report an exit code (1641): nothing to read here.
@@ -57,7 +63,10 @@ stop_window_watch
 
 shown=$(shown_windows)
 [ -z "$shown" ] || fail "windows were shown: $shown"
-[ -z "$(resume_command)" ] || fail "the RunOnce entry is still there after a successful resumed run"
+for view in 32 64; do
+  [ -z "$(resume_command $view)" ] ||
+    fail "the RunOnce entry is still there ($view-bit view) after a successful resumed run"
+done
 if "$ORLYN_WINE" reg query 'HKCU\Software\Classes\tsl\Locked' >/dev/null 2>&1; then
   fail "the resumed run left the locked scheme key"
 fi

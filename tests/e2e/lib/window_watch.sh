@@ -2,12 +2,24 @@
 # Sourced: watches the X display for windows being mapped (shown). Every top-level window of a Wine
 # program is an X window whose parent is the root (override-redirect with the X11 driver's
 # "Managed"="N"), so a substructure watch on the root sees each one created, moved and mapped.
-# Wine's Direct3D maps 1x1 helper windows at (-1,-1), wholly off the screen: nobody sees those, so a
-# window counts as shown only when some part of it is on the screen. Needs $DISPLAY and $tmp.
+# Two kinds of mapped window show no pixel, and only these are passed over:
+#   - a window wholly off the screen (Wine's 1x1 helper at (-1,-1));
+#   - the Direct3D probe's window: Direct3DCreate9 (in the system report) makes Wine 10 map a 1x1
+#     override-redirect window at (0,0) with an empty bounding shape, which carries none of the
+#     properties (WM_CLASS, WM_NAME, _NET_WM_PID) that Wine gives the X window of every Win32 window.
+# The properties and the shape are read the moment each map is seen; a window gone by then counts as
+# shown. Needs $DISPLAY and $tmp.
 
 start_window_watch() {
   watch_log=$tmp/xev.log
-  xev -root -event substructure >"$watch_log" 2>/dev/null &
+  watch_facts=$tmp/xev.facts
+  : >"$watch_log"
+  : >"$watch_facts"
+  rm -f "$tmp/xev.fifo"
+  mkfifo "$tmp/xev.fifo"
+  watch_reader "$tmp/xev.fifo" &
+  watch_reader_pid=$!
+  xev -root -event substructure >"$tmp/xev.fifo" 2>/dev/null &
   watch_xev_pid=$!
   # Subscribed once xev has written its first event or had time to connect.
   local i
@@ -19,14 +31,41 @@ stop_window_watch() {
   sleep 0.2
   kill "$watch_xev_pid" 2>/dev/null || true
   wait "$watch_xev_pid" 2>/dev/null || true
+  wait "$watch_reader_pid" 2>/dev/null || true  # ends at the end of xev's output
+}
+
+# watch_reader FIFO: copies xev's events into $watch_log and, for each window mapped, appends to
+# $watch_facts "<id> class=<yes|no> shape=<extents|none>" read from the live window, or "<id> gone".
+watch_reader() {
+  local line prev="" id props shape
+  while IFS= read -r line; do
+    printf '%s\n' "$line" >>"$watch_log"
+    case "$prev" in MapNotify*) ;; *) prev=$line; continue ;; esac
+    prev=$line
+    id=${line#*, window }
+    id=${id%%,*}
+    if props=$(xprop -id "$id" WM_CLASS WM_NAME _NET_WM_PID 2>/dev/null) &&
+       shape=$(xwininfo -id "$id" -shape 2>/dev/null); then
+      # xprop says "<name>:  not found." for each property the window lacks.
+      if printf '%s\n' "$props" | grep -q -v "not found"; then props=yes; else props=no; fi
+      shape=$(printf '%s\n' "$shape" | sed -n 's/^ *Window shape extents: *//p')
+      printf '%s class=%s shape=%s\n' "$id" "$props" "${shape:-none}" >>"$watch_facts"
+    else
+      printf '%s gone\n' "$id" >>"$watch_facts"
+    fi
+  done <"$1"
 }
 
 # shown_windows: one line per window mapped while on the screen: "<id> <width>x<height>+<x>+<y>".
 shown_windows() {
   local size
   size=$(xwininfo -root | awk '/Width:/{w=$2} /Height:/{h=$2} END{print w, h}')
-  awk -v RS= -v screen="$size" '
-    BEGIN { split(screen, s, " ") }
+  awk -v screen="$size" -v facts="$watch_facts" '
+    BEGIN {
+      split(screen, s, " ")
+      while ((getline line < facts) > 0) { split(line, f, " "); fact[f[1]] = substr(line, length(f[1]) + 2) }
+      RS = ""  # the events: one paragraph each
+    }
     { gsub(/\n/, " ") }
     /^(CreateNotify|ConfigureNotify)/ {
       match($0, / window 0x[0-9a-f]+, \(/); id = substr($0, RSTART + 8, RLENGTH - 11)
@@ -38,7 +77,9 @@ shown_windows() {
     /^MapNotify/ {
       match($0, /event 0x[0-9a-f]+, window 0x[0-9a-f]+/); split(substr($0, RSTART, RLENGTH), f, " window ")
       id = f[2]
-      if (gx[id] + gw[id] > 0 && gy[id] + gh[id] > 0 && gx[id] < s[1] && gy[id] < s[2])
-        printf "%s %sx%s+%s+%s\n", id, gw[id], gh[id], gx[id], gy[id]
+      if (!(gx[id] + gw[id] > 0 && gy[id] + gh[id] > 0 && gx[id] < s[1] && gy[id] < s[2])) next
+      # The Direct3D probe window: 1x1, override-redirect, no Win32 window properties, empty shape.
+      if (gw[id] == 1 && gh[id] == 1 && / override YES/ && fact[id] == "class=no shape=0x0+0+0") next
+      printf "%s %sx%s+%s+%s\n", id, gw[id], gh[id], gx[id], gy[id]
     }' "$watch_log"
 }
