@@ -35,8 +35,7 @@ kill_wait_ms=500
 now_ms() { date +%s%3N; }
 for run in $(seq 1 "$runs"); do
   (
-    source "$root/tests/e2e/lib/prefix.sh" "$bin" seeded
-    start_old_module_processes
+    source "$root/tests/e2e/lib/prefix.sh" "$bin" seeded running
     install_program
     marks=$tmp/marks
     : >"$marks"

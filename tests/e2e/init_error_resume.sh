@@ -8,8 +8,6 @@
 set -euo pipefail
 source "$(dirname "$0")/lib/prefix.sh" "$1" seeded
 install_program
-transcript=$tmp/prompts.txt
-: >"$transcript"
 
 # A drive that does not exist: the manifest cannot be written to the temporary folder.
 "$ORLYN_WINE" cmd /c 'set TMP=Q:\no\such&& set TEMP=Q:\no\such&& C:\OrlynRepair.exe --start' >/dev/null 2>&1 &

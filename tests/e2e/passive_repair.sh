@@ -7,11 +7,8 @@
 # Usage: passive_repair.sh BIN_DIR (with OrlynRepair.exe, exit_code_of.exe, answer_message_box.exe,
 # hold_file.exe).
 set -euo pipefail
-source "$(dirname "$0")/lib/prefix.sh" "$1" seeded
-start_old_module_processes || fail "the old module's programs did not start"
+source "$(dirname "$0")/lib/prefix.sh" "$1" seeded running
 install_program
-transcript=$tmp/prompts.txt
-: >"$transcript"
 
 start_window_watch
 "$ORLYN_WINE" "$bin/exit_code_of.exe" 'C:\OrlynRepair.exe' /passive 2>/dev/null | tr -d '\r' >"$tmp/code.txt" &

@@ -8,8 +8,7 @@
 # Usage: quiet_repair.sh BIN_DIR (with OrlynRepair.exe, exit_code_of.exe, answer_message_box.exe,
 # hold_file.exe).
 set -euo pipefail
-source "$(dirname "$0")/lib/prefix.sh" "$1" seeded
-start_old_module_processes || fail "the old module's programs did not start"
+source "$(dirname "$0")/lib/prefix.sh" "$1" seeded running
 install_program
 mkdir -p "$c/fleet logs"
 copy_log="$c/fleet logs/pc 01.log"

@@ -10,11 +10,8 @@
 # is the shipped 32-bit one on 64-bit Windows).
 # Usage: whole_repair.sh BIN_DIR (with OrlynRepair.exe, answer_message_box.exe, hold_file.exe).
 set -euo pipefail
-source "$(dirname "$0")/lib/prefix.sh" "$1" seeded
-start_old_module_processes || fail "the old module's programs did not start"
+source "$(dirname "$0")/lib/prefix.sh" "$1" seeded running
 install_program
-transcript=$tmp/prompts.txt
-: >"$transcript"
 
 "$ORLYN_WINE" 'C:\OrlynRepair.exe' >/dev/null 2>&1 &
 run=$!

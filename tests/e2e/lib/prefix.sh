@@ -1,13 +1,15 @@
 #!/usr/bin/env bash
 # Sourced first by every end-to-end run, with the folder of the program and the fixtures:
-#   source "$(dirname "$0")/lib/prefix.sh" BIN_DIR [seeded]
+#   source "$(dirname "$0")/lib/prefix.sh" BIN_DIR [seeded [running]]
 # Checks that BIN_DIR's OrlynRepair.exe is the shipped 32-bit program, then makes a fresh Wine prefix of
 # this run's own in a temporary folder (a restart or a repair changes the whole prefix, so never the
 # shared one; scripts/wine-lib.sh), on an Xvfb display of its own when there is none. With "seeded" the
-# prefix is seeded with a broken old module (lib/seed_old_module.sh). The prefix's processes end and the
-# folder goes on exit. Also sources lib/prompts.sh and lib/window_watch.sh.
+# prefix is seeded with a broken old module (lib/seed_old_module.sh), and with "running" as well the old
+# module's two programs are started in it. The prefix's processes end and the folder goes on exit. Also
+# sources lib/prompts.sh and lib/window_watch.sh.
 # Sets bin, here (tests/e2e), tmp (the run's folder), WINEPREFIX, c (its drive C:), desktop_log and
-# archive_log (where the program leaves its log), and ORLYN_WINE and ORLYN_WINESERVER.
+# archive_log (where the program leaves its log), transcript (an empty file for lib/prompts.sh), and
+# ORLYN_WINE and ORLYN_WINESERVER.
 bin=$(cd "${1:?usage: $0 BIN_DIR}" && pwd)
 here=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 
@@ -30,6 +32,8 @@ tmp=$orlyn_tmp
 c="$WINEPREFIX/drive_c"
 desktop_log="$c/users/Public/Desktop/OrlynRepair.log"
 archive_log="$c/ProgramData/Orlyn/Common/OrlynRepair.log"
+transcript=$tmp/prompts.txt
+: >"$transcript"
 
 # Waits (bounded) until a file exists.
 wait_file() {
@@ -54,4 +58,7 @@ source "$here/lib/prompts.sh"
 source "$here/lib/window_watch.sh"
 if [ "${2:-}" = seeded ]; then
   source "$here/lib/seed_old_module.sh"
+  if [ "${3:-}" = running ]; then
+    start_old_module_processes || fail "the old module's programs did not start"
+  fi
 fi
