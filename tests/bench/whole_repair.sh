@@ -19,9 +19,9 @@ set -euo pipefail
 root=$(cd "$(dirname "$0")/../.." && pwd)
 bin=$(cd "${1:-$root/build/i686/bin}" && pwd)
 runs=${2:-3}
-if [ -z "${DISPLAY:-}" ]; then
-  source "$root/scripts/wine-env.sh"
-fi
+# One display for every run; each run makes its own prefix.
+source "$root/scripts/wine-lib.sh"
+[ -n "${DISPLAY:-}" ] || orlyn_start_display
 # The sequencer's fixed delays on the road of a successful run, in ms, by the phase whose time holds
 # them: before the check (state 0 -> 1, 100); after the check (its result 100, on to the removal 200);
 # after the removal (its result 100); after the cache clean-up (its result 100, on to the install 200);
@@ -35,13 +35,8 @@ kill_wait_ms=500
 now_ms() { date +%s%3N; }
 for run in $(seq 1 "$runs"); do
   (
-    source "$root/tests/e2e/lib/prefix.sh"
-    source "$root/tests/e2e/lib/prompts.sh"
-    source "$root/tests/e2e/lib/seed_old_module.sh"
-    is_32bit_program "$bin/OrlynRepair.exe" || fail "$bin/OrlynRepair.exe is not the shipped 32-bit program"
-    start_old_module_processes
-    cp "$bin/OrlynRepair.exe" "$WINEPREFIX/drive_c/OrlynRepair.exe"
-    desktop_log="$WINEPREFIX/drive_c/users/Public/Desktop/OrlynRepair.log"
+    source "$root/tests/e2e/lib/prefix.sh" "$bin" seeded running
+    install_program
     marks=$tmp/marks
     : >"$marks"
     "$ORLYN_WINE" 'C:\OrlynRepair.exe' >/dev/null 2>&1 &
@@ -75,7 +70,7 @@ for run in $(seq 1 "$runs"); do
     t0=$(now_ms); answer 10000 show >/dev/null; overhead=$(( $(now_ms) - t0 ))
     answer 10000 no >/dev/null
     wait "$program" || true
-    log="$WINEPREFIX/drive_c/ProgramData/Orlyn/Common/OrlynRepair.log"
+    log=$archive_log
     # Every call that ends processes by name finishes with a "Kill Process Success" or "Failure" line.
     # One that found nothing to end ("Try to kill" never written for its name) slept the full 500 ms;
     # one that ended processes waited only until they went (at most 500 ms), which is not a fixed wait.

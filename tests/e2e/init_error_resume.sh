@@ -6,17 +6,8 @@
 # appear, the program must end and its log must be gone.
 # Usage: init_error_resume.sh BIN_DIR (with OrlynRepair.exe and answer_message_box.exe).
 set -euo pipefail
-bin=$(cd "$1" && pwd)
-here=$(cd "$(dirname "$0")" && pwd)
-source "$here/lib/prefix.sh"
-source "$here/lib/prompts.sh"
-source "$here/lib/seed_old_module.sh"
-
-c="$WINEPREFIX/drive_c"
-is_32bit_program "$bin/OrlynRepair.exe" || fail "$bin/OrlynRepair.exe is not the shipped 32-bit program"
-cp "$bin/OrlynRepair.exe" "$c/OrlynRepair.exe"
-transcript=$tmp/prompts.txt
-: >"$transcript"
+source "$(dirname "$0")/lib/prefix.sh" "$1" seeded
+install_program
 
 # A drive that does not exist: the manifest cannot be written to the temporary folder.
 "$ORLYN_WINE" cmd /c 'set TMP=Q:\no\such&& set TEMP=Q:\no\such&& C:\OrlynRepair.exe --start' >/dev/null 2>&1 &

@@ -7,20 +7,8 @@
 # Usage: passive_repair.sh BIN_DIR (with OrlynRepair.exe, exit_code_of.exe, answer_message_box.exe,
 # hold_file.exe).
 set -euo pipefail
-bin=$(cd "$1" && pwd)
-here=$(cd "$(dirname "$0")" && pwd)
-source "$here/lib/prefix.sh"
-source "$here/lib/prompts.sh"
-source "$here/lib/window_watch.sh"
-source "$here/lib/seed_old_module.sh"
-start_old_module_processes || fail "the old module's programs did not start"
-
-c="$WINEPREFIX/drive_c"
-is_32bit_program "$bin/OrlynRepair.exe" || fail "$bin/OrlynRepair.exe is not the shipped 32-bit program"
-cp "$bin/OrlynRepair.exe" "$c/OrlynRepair.exe"
-archive_log="$c/ProgramData/Orlyn/Common/OrlynRepair.log"
-transcript=$tmp/prompts.txt
-: >"$transcript"
+source "$(dirname "$0")/lib/prefix.sh" "$1" seeded running
+install_program
 
 start_window_watch
 "$ORLYN_WINE" "$bin/exit_code_of.exe" 'C:\OrlynRepair.exe' /passive 2>/dev/null | tr -d '\r' >"$tmp/code.txt" &

@@ -8,18 +8,8 @@
 # Usage: quiet_repair.sh BIN_DIR (with OrlynRepair.exe, exit_code_of.exe, answer_message_box.exe,
 # hold_file.exe).
 set -euo pipefail
-bin=$(cd "$1" && pwd)
-here=$(cd "$(dirname "$0")" && pwd)
-source "$here/lib/prefix.sh"
-source "$here/lib/prompts.sh"
-source "$here/lib/window_watch.sh"
-source "$here/lib/seed_old_module.sh"
-start_old_module_processes || fail "the old module's programs did not start"
-
-c="$WINEPREFIX/drive_c"
-is_32bit_program "$bin/OrlynRepair.exe" || fail "$bin/OrlynRepair.exe is not the shipped 32-bit program"
-cp "$bin/OrlynRepair.exe" "$c/OrlynRepair.exe"
-archive_log="$c/ProgramData/Orlyn/Common/OrlynRepair.log"
+source "$(dirname "$0")/lib/prefix.sh" "$1" seeded running
+install_program
 mkdir -p "$c/fleet logs"
 copy_log="$c/fleet logs/pc 01.log"
 # exit_code_of.exe prints the whole exit code (a Unix exit status keeps only its low 8 bits).

@@ -12,19 +12,10 @@
 # Usage: quiet_restart.sh BIN_DIR (with OrlynRepair.exe, exit_code_of.exe, set_key_security.exe,
 # key_security_on_value.exe).
 set -euo pipefail
-bin=$(cd "$1" && pwd)
-here=$(cd "$(dirname "$0")" && pwd)
-source "$here/lib/prefix.sh"
-source "$here/lib/window_watch.sh"
-
-is_32bit_program "$bin/OrlynRepair.exe" || fail "$bin/OrlynRepair.exe is not the shipped 32-bit program"
+source "$(dirname "$0")/lib/prefix.sh" "$1"
 # The 32-bit programs' folder of 64-bit Windows.
-folder="$WINEPREFIX/drive_c/Program Files (x86)/Orlyn Repair Test Folder"
-mkdir -p "$folder" "$WINEPREFIX/drive_c/fleet"
-cp "$bin/OrlynRepair.exe" "$folder/"
-program='C:\Program Files (x86)\Orlyn Repair Test Folder\OrlynRepair.exe'
-desktop_log="$WINEPREFIX/drive_c/users/Public/Desktop/OrlynRepair.log"
-archive_log="$WINEPREFIX/drive_c/ProgramData/Orlyn/Common/OrlynRepair.log"
+install_program 'C:\Program Files (x86)\Orlyn Repair Test Folder'
+mkdir -p "$c/fleet"
 copy_log="$WINEPREFIX/drive_c/fleet/pc 01.log"
 runonce='SOFTWARE\Microsoft\Windows\CurrentVersion\RunOnce'
 run_for_code() { "$ORLYN_WINE" "$bin/exit_code_of.exe" "$@" 2>/dev/null | tr -d '\r'; }
@@ -58,7 +49,7 @@ echo "== /quiet /forcerestart: restart and resume"
 # The restart ends the program before it could report an exit code (1641): nothing to read here.
 run_for_code "$program" /quiet /forcerestart /log 'C:\fleet\pc 01.log' >/dev/null || true
 wait_file "$archive_log" || fail "the resumed run's log was not moved into Orlyn\\Common"
-"$server" -w
+"$ORLYN_WINESERVER" -w
 stop_window_watch
 
 shown=$(shown_windows)

@@ -13,19 +13,9 @@
 #      leaves no RunOnce entry behind.
 # Usage: restart_resume.sh BIN_DIR (with OrlynRepair.exe, answer_message_box.exe, set_key_security.exe).
 set -euo pipefail
-bin=$(cd "$1" && pwd)
-here=$(cd "$(dirname "$0")" && pwd)
-source "$here/lib/prefix.sh"
-source "$here/lib/prompts.sh"
-
-is_32bit_program "$bin/OrlynRepair.exe" || fail "$bin/OrlynRepair.exe is not the shipped 32-bit program"
+source "$(dirname "$0")/lib/prefix.sh" "$1"
 # The 32-bit programs' folder of 64-bit Windows.
-folder="$WINEPREFIX/drive_c/Program Files (x86)/Orlyn Repair Test Folder"
-mkdir -p "$folder"
-cp "$bin/OrlynRepair.exe" "$folder/"
-program='C:\Program Files (x86)\Orlyn Repair Test Folder\OrlynRepair.exe'
-desktop_log="$WINEPREFIX/drive_c/users/Public/Desktop/OrlynRepair.log"
-archive_log="$WINEPREFIX/drive_c/ProgramData/Orlyn/Common/OrlynRepair.log"
+install_program 'C:\Program Files (x86)\Orlyn Repair Test Folder'
 runonce='HKLM\SOFTWARE\Microsoft\Windows\CurrentVersion\RunOnce'
 
 # After the restart, wineboot runs the RunOnce entry and waits for it, and Wine holds back every
@@ -103,7 +93,7 @@ x_dialog || fail "the resumed program shows no repair dialog"
 x_answer Return || fail "the resumed run shows no reachability warning"
 x_answer n || fail "the resumed run shows no final prompt"
 wait_file "$archive_log" || fail "the resumed run's log was not moved into Orlyn\\Common"
-"$server" -w
+"$ORLYN_WINESERVER" -w
 for view in 32 64; do
   if "$ORLYN_WINE" reg query "$runonce" /v OrlynComCleaner "/reg:$view" >/dev/null 2>&1; then
     fail "the RunOnce entry is still there ($view-bit view) after a successful resumed run"

@@ -10,19 +10,8 @@
 # is the shipped 32-bit one on 64-bit Windows).
 # Usage: whole_repair.sh BIN_DIR (with OrlynRepair.exe, answer_message_box.exe, hold_file.exe).
 set -euo pipefail
-bin=$(cd "$1" && pwd)
-here=$(cd "$(dirname "$0")" && pwd)
-source "$here/lib/prefix.sh"
-source "$here/lib/prompts.sh"
-source "$here/lib/seed_old_module.sh"
-start_old_module_processes || fail "the old module's programs did not start"
-
-c="$WINEPREFIX/drive_c"
-is_32bit_program "$bin/OrlynRepair.exe" || fail "$bin/OrlynRepair.exe is not the shipped 32-bit program"
-cp "$bin/OrlynRepair.exe" "$c/OrlynRepair.exe"
-archive_log="$c/ProgramData/Orlyn/Common/OrlynRepair.log"
-transcript=$tmp/prompts.txt
-: >"$transcript"
+source "$(dirname "$0")/lib/prefix.sh" "$1" seeded running
+install_program
 
 "$ORLYN_WINE" 'C:\OrlynRepair.exe' >/dev/null 2>&1 &
 run=$!
