@@ -51,55 +51,35 @@ void COrlynRepairDlg::OnTimer(UINT_PTR id) {
         ::KillTimer(hwnd, id);  // a timer that was already due when the close began
         return;
     }
+    // Most timers of the sequence fire once: they enter a state, or count a phase complete and arm the
+    // timer that enters the next one shortly after.
+    auto enter = [&](int state) {
+        ::KillTimer(hwnd, id);
+        RunState(state);
+    };
+    auto completeThenArm = [&](UINT_PTR next) {
+        ::KillTimer(hwnd, id);
+        CompletePhase();
+        ::SetTimer(hwnd, next, 200, nullptr);
+    };
     switch (id) {
     case kTimerResumeStart:
         ::KillTimer(hwnd, id);
         StartSequenceTimers();
         break;
-    case kTimerEnterCheck:
-        ::KillTimer(hwnd, id);
-        RunState(kStateCheck);
-        break;
-    case kTimerCheckDone:
-        ::KillTimer(hwnd, id);
-        CompletePhase();
-        ::SetTimer(hwnd, kTimerEnterRemoval, 200, nullptr);
-        break;
-    case kTimerEnterRemoval:
-        ::KillTimer(hwnd, id);
-        RunState(kStateRemoval);
-        break;
-    case kTimerRemovalDone:
-        ::KillTimer(hwnd, id);
-        RunState(kStateCache);
-        break;
-    case kTimerCacheDone:
-        ::KillTimer(hwnd, id);
-        CompletePhase();
-        ::SetTimer(hwnd, kTimerEnterInstall, 200, nullptr);
-        break;
-    case kTimerEnterRestart:
-        ::KillTimer(hwnd, id);
-        RunState(kStateRestart);
-        break;
-    case kTimerEnterInstall:
-        ::KillTimer(hwnd, id);
-        RunState(kStateInstall);
-        break;
-    case kTimerInstallDone:
-        ::KillTimer(hwnd, id);
-        CompletePhase();
-        ::SetTimer(hwnd, kTimerEnterFinal, 200, nullptr);
-        break;
+    case kTimerEnterCheck: enter(kStateCheck); break;
+    case kTimerCheckDone: completeThenArm(kTimerEnterRemoval); break;
+    case kTimerEnterRemoval: enter(kStateRemoval); break;
+    case kTimerRemovalDone: enter(kStateCache); break;
+    case kTimerCacheDone: completeThenArm(kTimerEnterInstall); break;
+    case kTimerEnterRestart: enter(kStateRestart); break;
+    case kTimerEnterInstall: enter(kStateInstall); break;
+    case kTimerInstallDone: completeThenArm(kTimerEnterFinal); break;
     case kTimerEnterFinal:
-        ::KillTimer(hwnd, id);
-        ::KillTimer(hwnd, kTimerRedraw);
-        RunState(kStateFinal);
-        break;
     case kTimerPhaseFailed:
         ::KillTimer(hwnd, id);
         ::KillTimer(hwnd, kTimerRedraw);
-        RunState(kStateFailure);
+        RunState(id == kTimerEnterFinal ? kStateFinal : kStateFailure);
         break;
     case kTimerSimulatedStep:
         StepSimulatedProgress();  // tests and steps under the lock

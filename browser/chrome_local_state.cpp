@@ -80,6 +80,20 @@ bool ReplaceFileContents(const std::wstring& path, const std::string& bytes, Uni
     return written;
 }
 
+using EditFn = local_state::EditResult (*)(const std::string& text, const std::string& name, std::string& out);
+
+// Reads the file, applies the edit and writes the file back when the edit changed it.
+bool EditFile(const std::wstring& path, const std::wstring& scheme, EditFn edit) {
+    UniqueFileHandle file;
+    std::string text, changed;
+    if (!OpenAndRead(path, true, file, text)) return false;
+    switch (edit(text, SchemeMemberName(scheme), changed)) {
+    case local_state::EditResult::Unchanged: return true;
+    case local_state::EditResult::Changed: return ReplaceFileContents(path, changed, file);
+    default: return false;
+    }
+}
+
 }  // namespace
 
 bool IsSchemeExcludedInFile(const std::wstring& path, const std::wstring& scheme) {
@@ -90,25 +104,11 @@ bool IsSchemeExcludedInFile(const std::wstring& path, const std::wstring& scheme
 }
 
 bool AddSchemeExclusionToFile(const std::wstring& path, const std::wstring& scheme) {
-    UniqueFileHandle file;
-    std::string text, changed;
-    if (!OpenAndRead(path, true, file, text)) return false;
-    switch (local_state::AddExclusion(text, SchemeMemberName(scheme), changed)) {
-    case local_state::EditResult::Unchanged: return true;
-    case local_state::EditResult::Changed: return ReplaceFileContents(path, changed, file);
-    default: return false;
-    }
+    return EditFile(path, scheme, local_state::AddExclusion);
 }
 
 bool RemoveSchemeExclusionFromFile(const std::wstring& path, const std::wstring& scheme) {
-    UniqueFileHandle file;
-    std::string text, changed;
-    if (!OpenAndRead(path, true, file, text)) return false;
-    switch (local_state::RemoveExclusion(text, SchemeMemberName(scheme), changed)) {
-    case local_state::EditResult::Unchanged: return true;
-    case local_state::EditResult::Changed: return ReplaceFileContents(path, changed, file);
-    default: return false;
-    }
+    return EditFile(path, scheme, local_state::RemoveExclusion);
 }
 
 CChrome::CChrome(const std::wstring& scheme) : scheme_(scheme) {}

@@ -8,6 +8,10 @@
 #include <memory>
 #include <mutex>
 #include <string>
+#include <utility>
+
+#include "common/log_line_ends.h"
+#include "common/unique_handle.h"
 
 namespace orlyn {
 
@@ -27,17 +31,14 @@ public:
     bool IsOpen() const;
 
 private:
-    explicit LogStream(HANDLE file) : file_(file) {}
+    explicit LogStream(UniqueFileHandle file) : file_(std::move(file)) {}
 
     mutable std::mutex mutex_;
-    HANDLE file_;
-    bool lastWasCr_ = false;
+    UniqueFileHandle file_;
+    LineEndExpander lineEnds_;
 };
 
 // The current local time as "%Y-%m-%d %H:%M:%S" (19 characters); empty if formatting fails.
 std::wstring FormatLogTime();
-
-// Turns "\n" into "\r\n", leaving an existing "\r\n" alone. prevCr says whether the text before ended in "\r".
-std::wstring ExpandLineEnds(const wchar_t* text, size_t length, bool prevCr);
 
 }  // namespace orlyn

@@ -3,7 +3,8 @@
 
 #include <mutex>
 
-template <typename T>
+// Slot tells apart instances of the same type reached through different names.
+template <typename T, int Slot = 1>
 class Singleton {
 public:
     static T* Instance() {
@@ -16,16 +17,6 @@ private:
     static inline T* instance_ = nullptr;
 };
 
-// Same contract; a separate template so that a type may be reached through either without sharing state.
+// Same contract; a type reached through both gets one instance from each, sharing no state.
 template <typename T>
-class Singleton2 {
-public:
-    static T* Instance() {
-        static std::once_flag once;
-        std::call_once(once, [] { instance_ = new T(); });
-        return instance_;
-    }
-
-private:
-    static inline T* instance_ = nullptr;
-};
+class Singleton2 : public Singleton<T, 2> {};

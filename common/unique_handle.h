@@ -50,62 +50,35 @@ private:
 };
 
 namespace detail {
-struct HandleTraits {
-    using Type = HANDLE;
-    static Type Invalid() { return nullptr; }
-    static void Close(Type h) { ::CloseHandle(h); }
+// What an owner holds when it holds nothing.
+struct NullIsEmpty {
+    template <typename T>
+    static T Value() { return nullptr; }
 };
-struct FileHandleTraits {
-    using Type = HANDLE;
-    static Type Invalid() { return INVALID_HANDLE_VALUE; }
-    static void Close(Type h) { ::CloseHandle(h); }
+struct InvalidHandleIsEmpty {
+    template <typename T>
+    static T Value() { return INVALID_HANDLE_VALUE; }
 };
-struct HkeyTraits {
-    using Type = HKEY;
-    static Type Invalid() { return nullptr; }
-    static void Close(Type h) { ::RegCloseKey(h); }
-};
-struct FindTraits {
-    using Type = HANDLE;
-    static Type Invalid() { return INVALID_HANDLE_VALUE; }
-    static void Close(Type h) { ::FindClose(h); }
-};
-struct LibraryTraits {
-    using Type = HMODULE;
-    static Type Invalid() { return nullptr; }
-    static void Close(Type h) { ::FreeLibrary(h); }
-};
-struct SidTraits {
-    using Type = PSID;
-    static Type Invalid() { return nullptr; }
-    static void Close(Type h) { ::FreeSid(h); }
-};
-struct LocalTraits {
-    using Type = HLOCAL;
-    static Type Invalid() { return nullptr; }
-    static void Close(Type h) { ::LocalFree(h); }
-};
-struct IconTraits {
-    using Type = HICON;
-    static Type Invalid() { return nullptr; }
-    static void Close(Type h) { ::DestroyIcon(h); }
-};
-struct GdiTraits {
-    using Type = HGDIOBJ;
-    static Type Invalid() { return nullptr; }
-    static void Close(Type h) { ::DeleteObject(h); }
+
+// Traits for a value of type T released by CloseFn.
+template <typename T, auto CloseFn, typename Empty = NullIsEmpty>
+struct CloseTraits {
+    using Type = T;
+    static Type Invalid() { return Empty::template Value<T>(); }
+    static void Close(Type value) { CloseFn(value); }
 };
 }  // namespace detail
 
-using UniqueHandle = UniqueAny<detail::HandleTraits>;          // NULL when empty
-using UniqueFileHandle = UniqueAny<detail::FileHandleTraits>;  // INVALID_HANDLE_VALUE when empty
-using UniqueHkey = UniqueAny<detail::HkeyTraits>;
-using UniqueFindHandle = UniqueAny<detail::FindTraits>;
-using UniqueLibrary = UniqueAny<detail::LibraryTraits>;
-using UniqueSid = UniqueAny<detail::SidTraits>;                // from AllocateAndInitializeSid
-using UniqueLocal = UniqueAny<detail::LocalTraits>;            // LocalAlloc'd memory, security descriptors
-using UniqueIcon = UniqueAny<detail::IconTraits>;
-using UniqueGdiObject = UniqueAny<detail::GdiTraits>;
+// A process, thread or event handle is NULL when empty; a file handle INVALID_HANDLE_VALUE.
+using UniqueHandle = UniqueAny<detail::CloseTraits<HANDLE, ::CloseHandle>>;
+using UniqueFileHandle = UniqueAny<detail::CloseTraits<HANDLE, ::CloseHandle, detail::InvalidHandleIsEmpty>>;
+using UniqueHkey = UniqueAny<detail::CloseTraits<HKEY, ::RegCloseKey>>;
+using UniqueFindHandle = UniqueAny<detail::CloseTraits<HANDLE, ::FindClose, detail::InvalidHandleIsEmpty>>;
+using UniqueLibrary = UniqueAny<detail::CloseTraits<HMODULE, ::FreeLibrary>>;
+using UniqueSid = UniqueAny<detail::CloseTraits<PSID, ::FreeSid>>;         // from AllocateAndInitializeSid
+using UniqueLocal = UniqueAny<detail::CloseTraits<HLOCAL, ::LocalFree>>;   // LocalAlloc'd memory, descriptors
+using UniqueIcon = UniqueAny<detail::CloseTraits<HICON, ::DestroyIcon>>;
+using UniqueGdiObject = UniqueAny<detail::CloseTraits<HGDIOBJ, ::DeleteObject>>;
 
 // Typed view of LocalAlloc'd memory (for example a descriptor from GetNamedSecurityInfoW).
 template <typename T>
@@ -185,20 +158,24 @@ private:
     BSTR s_ = nullptr;
 };
 
-// Balances CoInitialize on the calling thread.
-class ComInit {
+// Balances a successful initialisation of the calling thread (CoInitialize, OleInitialize).
+template <HRESULT(WINAPI* Init)(LPVOID), void(WINAPI* Uninit)()>
+class InitScope {
 public:
-    ComInit() : hr_(::CoInitialize(nullptr)) {}
-    ~ComInit() {
-        if (SUCCEEDED(hr_)) ::CoUninitialize();
+    InitScope() : hr_(Init(nullptr)) {}
+    ~InitScope() {
+        if (SUCCEEDED(hr_)) Uninit();
     }
-    ComInit(const ComInit&) = delete;
-    ComInit& operator=(const ComInit&) = delete;
+    InitScope(const InitScope&) = delete;
+    InitScope& operator=(const InitScope&) = delete;
     HRESULT result() const { return hr_; }
+    bool ok() const { return SUCCEEDED(hr_); }
 
 private:
     HRESULT hr_;
 };
+
+using ComInit = InitScope<::CoInitialize, ::CoUninitialize>;
 
 // Enters a critical section for the scope.
 class CriticalSectionLock {

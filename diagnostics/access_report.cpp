@@ -14,6 +14,14 @@ constexpr DWORD kPathUnits = MAX_PATH;  // registry values, subkey, account and 
 
 void AppendNumber(std::wstring& text, DWORD number) { text += std::to_wstring(number); }
 
+// "<key path><what><error code>" and the line end.
+void AppendKeyError(std::wstring& errors, const std::wstring& keyPath, const wchar_t* what, LONG rc) {
+    errors += keyPath;
+    errors += what;
+    AppendNumber(errors, static_cast<DWORD>(rc));
+    errors += L"\n";
+}
+
 // Writes a buffer as log entries, one per line, the piece after the final line feed included.
 void WriteBuffer(RepairLogWriter& log, const std::wstring& text) {
     for (const std::wstring& piece : SplitLogPieces(text)) log.WriteLog(L"%s\n", piece.c_str());
@@ -116,10 +124,7 @@ bool EnumKey(const std::wstring& keyPath, const wchar_t* valueName, std::vector<
     orlyn::UniqueHkey key;
     LONG rc = orlyn::OpenRegKey(HKEY_LOCAL_MACHINE, keyPath.c_str(), KEY_READ, orlyn::RegView::Default, key);
     if (rc != ERROR_SUCCESS) {
-        errors += keyPath;
-        errors += L" Registry Key open() Failure - Error : ";
-        AppendNumber(errors, static_cast<DWORD>(rc));
-        errors += L"\n";
+        AppendKeyError(errors, keyPath, L" Registry Key open() Failure - Error : ", rc);
         return false;
     }
 
@@ -143,12 +148,7 @@ bool EnumKey(const std::wstring& keyPath, const wchar_t* valueName, std::vector<
         if (rc != ERROR_SUCCESS) break;
         EnumKey(keyPath + L"\\" + subkey, valueName, collector, errors);
     }
-    if (rc != ERROR_NO_MORE_ITEMS) {
-        errors += keyPath;
-        errors += L" - EnumKey() Error : ";
-        AppendNumber(errors, static_cast<DWORD>(rc));
-        errors += L"\n";
-    }
+    if (rc != ERROR_NO_MORE_ITEMS) AppendKeyError(errors, keyPath, L" - EnumKey() Error : ", rc);
     return true;
 }
 

@@ -21,13 +21,24 @@ const IID kWebBrowserEvents2 = {0x34a715a0, 0x6587, 0x11d0, {0x92, 0x4a, 0x00, 0
 using orlyn::ComPtr;
 using orlyn::UniqueBstr;
 
+// The IDispatch of an event sink: it is called by id alone and offers no type information or names.
+class EventSink : public IDispatch {
+public:
+    STDMETHODIMP GetTypeInfoCount(UINT* count) override {
+        if (count) *count = 0;
+        return S_OK;
+    }
+    STDMETHODIMP GetTypeInfo(UINT, LCID, ITypeInfo**) override { return E_NOTIMPL; }
+    STDMETHODIMP GetIDsOfNames(REFIID, LPOLESTR*, UINT, LCID, DISPID*) override { return E_NOTIMPL; }
+};
+
 // The client site of the browser control: container, in-place site and frame, host UI handler and
 // the sink of the browser's events, in one object that lives as long as the control holds it.
 class BrowserSite final : public IOleClientSite,
                           public IOleInPlaceSite,
                           public IOleInPlaceFrame,
                           public IDocHostUIHandler,
-                          public IDispatch {
+                          public EventSink {
 public:
     BrowserSite(HWND window, DWORD hostFlags, BrowserHost::Events* events)
         : window_(window), hostFlags_(hostFlags), events_(events) {}
@@ -165,12 +176,6 @@ public:
     }
 
     // IDispatch: the browser's events
-    STDMETHODIMP GetTypeInfoCount(UINT* count) override {
-        if (count) *count = 0;
-        return S_OK;
-    }
-    STDMETHODIMP GetTypeInfo(UINT, LCID, ITypeInfo**) override { return E_NOTIMPL; }
-    STDMETHODIMP GetIDsOfNames(REFIID, LPOLESTR*, UINT, LCID, DISPID*) override { return E_NOTIMPL; }
     STDMETHODIMP Invoke(DISPID id, REFIID, LCID, WORD, DISPPARAMS* params, VARIANT*, EXCEPINFO*, UINT*) override {
         if (!events_) return S_OK;
         if (id == DISPID_DOCUMENTCOMPLETE && params && params->cArgs >= 2) {
@@ -211,7 +216,7 @@ private:
 // A page element's event handler: the page calls Invoke(DISPID_VALUE) when the event fires. The page may
 // keep it, and call it, after the host has closed: it holds a counted reference to the site, so the
 // site outlives it, and asks the site for its owner at each event (none once the host has closed).
-class ElementHandler final : public IDispatch {
+class ElementHandler final : public EventSink {
 public:
     ElementHandler(BrowserSite* site, const wchar_t* id, DhtmlEvent event);
     ~ElementHandler();
@@ -234,12 +239,6 @@ public:
         if (left == 0) delete this;
         return left;
     }
-    STDMETHODIMP GetTypeInfoCount(UINT* count) override {
-        if (count) *count = 0;
-        return S_OK;
-    }
-    STDMETHODIMP GetTypeInfo(UINT, LCID, ITypeInfo**) override { return E_NOTIMPL; }
-    STDMETHODIMP GetIDsOfNames(REFIID, LPOLESTR*, UINT, LCID, DISPID*) override { return E_NOTIMPL; }
     STDMETHODIMP Invoke(DISPID id, REFIID, LCID, WORD, DISPPARAMS*, VARIANT* result, EXCEPINFO*, UINT*) override;
 
 private:

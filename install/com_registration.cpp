@@ -23,20 +23,7 @@ private:
     UINT previous_;
 };
 
-// Balances a successful OleInitialize on the calling thread.
-class OleScope {
-public:
-    OleScope() : hr_(::OleInitialize(nullptr)) {}
-    ~OleScope() {
-        if (SUCCEEDED(hr_)) ::OleUninitialize();
-    }
-    OleScope(const OleScope&) = delete;
-    OleScope& operator=(const OleScope&) = delete;
-    bool ok() const { return SUCCEEDED(hr_); }
-
-private:
-    HRESULT hr_;
-};
+using OleScope = orlyn::InitScope<::OleInitialize, ::OleUninitialize>;
 
 bool RegisterInProcess(const wchar_t* path, std::wstring& failure) {
     OleScope ole;

@@ -5,14 +5,11 @@
 #include <string>
 #include <vector>
 
+#include "removal/path_normalize.h"
+
 namespace orlyn {
 
-// The comparison form of a path: upper case, backslashes only, no empty, "." or ".." parts, no trailing
-// backslash, trailing dots and spaces of each part dropped (as Windows drops them), "\\?\" and
-// "\\?\UNC\" prefixes removed. A drive root becomes "C:", a share root "\\SERVER\SHARE".
-// Returns false (out empty) for a path that is not fully qualified: relative, drive-relative ("C:x"),
-// relative to the current drive ("\x"), a device path ("\\.\"), a UNC path without a share, or a
-// wildcard pattern.
+// The comparison form of a path (path_normalize.h), upper-cased by the system's own case table.
 [[nodiscard]] bool NormalizePathForCompare(const std::wstring& path, std::wstring& out);
 
 struct ProtectedFolders {

@@ -7,25 +7,6 @@
 
 using namespace testing_support;
 
-TEST(ExpandLineEnds, TurnsLoneLineFeedsIntoCrLfOnly) {
-    struct Case {
-        const wchar_t* in;
-        bool prevCr;
-        const wchar_t* out;
-    } cases[] = {
-        {L"a\n", false, L"a\r\n"},
-        {L"a\r\n", false, L"a\r\n"},
-        {L"\n", false, L"\r\n"},
-        {L"\n", true, L"\n"},
-        {L"x\n\ny", false, L"x\r\n\r\ny"},
-        {L"no end", false, L"no end"},
-    };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(testing::Message() << "case " << orlyn::ToUtf8(c.in));
-        EXPECT_EQ(orlyn::ExpandLineEnds(c.in, wcslen(c.in), c.prevCr), c.out);
-    }
-}
-
 TEST(FormatV, CutsLongTextAtTheBufferWithoutOverrun) {
     wchar_t buf[8];
     wmemset(buf, L'#', 8);
@@ -110,4 +91,19 @@ TEST(FormatLogTime, Is19Characters) {
     EXPECT_EQ(t[4], L'-');
     EXPECT_EQ(t[10], L' ');
     EXPECT_EQ(t[16], L':');
+}
+
+TEST(LogStream, WritesUtf8WithBomAndOneCrLfForACrLfSplitAcrossWrites) {
+    TempDir dir;
+    std::wstring path = dir / L"split.log";
+    auto stream = orlyn::LogStream::Create(path.c_str());
+    ASSERT_TRUE(stream);
+    stream->Write(std::wstring(L"a\r"));
+    stream->Write(std::wstring(L"\n모듈\n"));
+    stream->Write(std::wstring());
+    stream->Write(std::wstring(L"b"));
+    stream->Close();
+    EXPECT_FALSE(stream->IsOpen());
+    stream->Write(std::wstring(L"after close\n"));
+    EXPECT_EQ(ReadFileBytes(path), "\xEF\xBB\xBF" "a\r\n\xEB\xAA\xA8\xEB\x93\x88\r\nb");
 }
