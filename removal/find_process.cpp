@@ -89,6 +89,12 @@ bool CouldBeModule(const wchar_t* path) {
 
 }  // namespace
 
+bool orlyn::SamePath(const wchar_t* a, const wchar_t* b) {
+    std::wstring x = ComparablePath(a);
+    std::wstring y = ComparablePath(b);
+    return !x.empty() && EqualsNoCase(x.c_str(), y.c_str());
+}
+
 bool IsAlreadyListed(const std::vector<FileUser>& users, DWORD processId, const wchar_t* imageName) {
     for (const FileUser& u : users) {
         if (u.processId == processId) return true;
@@ -191,8 +197,11 @@ void CFindProcess::ScanModules(const wchar_t* path) {
 
 bool CFindProcess::QuerySnapshot(ULONG infoClass, std::unique_ptr<BYTE[]>* buffer, size_t* size) {
     LONG status = orlyn::QueryGrowingBuffer(
-        [this, infoClass](void* data, ULONG length, ULONG* needed) {
-            return ntQuerySystemInformation_(infoClass, data, length, needed);
+        [this, infoClass](void* data, uint32_t length, uint32_t* needed) {
+            ULONG got = 0;
+            LONG result = ntQuerySystemInformation_(infoClass, data, length, &got);
+            *needed = got;
+            return result;
         },
         orlyn::kSnapshotInitialSize, orlyn::kSnapshotSizeCap, buffer, size);
     return status >= 0;

@@ -18,6 +18,12 @@ struct FileUser {
     wchar_t windowTitle[1024];    // text of a visible top-level window; empty if none
 };
 
+namespace orlyn {
+// Whether two file paths name the same file: case ignored as the system ignores it in file names, a
+// "\\?\" prefix and a trailing backslash (other than a drive root's) do not count.
+bool SamePath(const wchar_t* a, const wchar_t* b);
+}  // namespace orlyn
+
 // Whether the users already hold this process, or another process of exactly this image name (the
 // users are ended by name, so one entry per name is enough).
 bool IsAlreadyListed(const std::vector<FileUser>& users, DWORD processId, const wchar_t* imageName);
