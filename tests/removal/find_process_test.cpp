@@ -25,6 +25,13 @@ std::vector<FileUser> UsersOf(DWORD processId, const std::vector<FileUser>& user
     return out;
 }
 
+// The users found are exactly the one process, under its image name.
+void ExpectTheOnlyUser(const std::vector<FileUser>& users, DWORD processId, const std::wstring& image) {
+    ASSERT_EQ(users.size(), 1u);
+    EXPECT_EQ(users[0].processId, processId);
+    EXPECT_STREQ(users[0].imageName, image.c_str());
+}
+
 std::wstring Upper(std::wstring s) {
     for (wchar_t& c : s) c = static_cast<wchar_t>(towupper(c));
     return s;
@@ -93,9 +100,38 @@ private:
     }
 };
 
-UniqueFileHandle OpenToRead(const std::wstring& path) {
-    return UniqueFileHandle(
-        ::CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr));
+// The holding fixture program with a file of a temporary folder open.
+struct HeldFile {
+    TempDir dir{L"fp"};
+    std::wstring file;
+    ChildProcess holder;
+
+    explicit HeldFile(const wchar_t* name) : file(dir / name) {}
+    testing::AssertionResult Start() { return StartReady(holder, FixturePath(L"hold_file.exe"), file); }
+};
+
+// Writes a small file at the path and opens it to read.
+testing::AssertionResult WriteAndOpen(const std::wstring& path, UniqueFileHandle* file) {
+    if (!WriteFileText(path, L"x")) return testing::AssertionFailure() << "cannot write " << ToUtf8(path);
+    file->reset(::CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr));
+    if (!*file) return testing::AssertionFailure() << "cannot open " << ToUtf8(path);
+    return testing::AssertionSuccess();
+}
+
+// Whether an object manager name stands for the path once rewritten with the drive letters.
+testing::AssertionResult NamesPath(const std::wstring& objectName, const std::wstring& path) {
+    std::wstring drivePath = CFindProcess::ToDrivePath(objectName);
+    if (SamePath(drivePath.c_str(), path.c_str())) return testing::AssertionSuccess();
+    return testing::AssertionFailure() << ToUtf8(objectName) << " stands for " << ToUtf8(drivePath);
+}
+
+// After one handle was skipped, the next query gives the name of its file; `tries` handles have been
+// tried so far.
+void ExpectNextNamedAfterOneSkip(CFindProcess& finder, const ProbeScript& script, HANDLE handle,
+                                 const std::wstring& path, LONG tries) {
+    EXPECT_TRUE(NamesPath(finder.QueryHandleName(handle), path));
+    EXPECT_EQ(script.tries, tries);
+    EXPECT_EQ(finder.probeTimeouts(), 1u);
 }
 
 DWORD WINAPI ReadOneByte(void* pipe) {
@@ -152,10 +188,8 @@ TEST(CFindProcess, IsOneInstanceThroughTheSingleton) {
 }
 
 TEST(CFindProcess, LearnsTheFileTypeNumberFromAHandleOfItsOwn) {
-    TempDir dir(L"fp");
-    std::wstring file = dir / L"held.bin";
-    ChildProcess holder;
-    ASSERT_TRUE(StartReady(holder, FixturePath(L"hold_file.exe"), file));
+    HeldFile held(L"held.bin");
+    ASSERT_TRUE(held.Start());
     CFindProcess finder;
     ASSERT_TRUE(finder.SnapshotHandles());
     EXPECT_NE(finder.fileTypeNumber(), 0u);
@@ -170,7 +204,7 @@ TEST(CFindProcess, LearnsTheFileTypeNumberFromAHandleOfItsOwn) {
     for (const HandleEntry& e : finder.handleTable()) {
         EXPECT_EQ(e.objectTypeNumber, finder.fileTypeNumber());
         EXPECT_NE(e.processId, ::GetCurrentProcessId());
-        if (e.processId == holder.Id()) holderSeen = true;
+        if (e.processId == held.holder.Id()) holderSeen = true;
     }
     EXPECT_TRUE(holderSeen);
 }
@@ -178,15 +212,13 @@ TEST(CFindProcess, LearnsTheFileTypeNumberFromAHandleOfItsOwn) {
 TEST(CFindProcess, QueryHandleNameGivesANameThatMapsToTheDrivePath) {
     TempDir dir(L"fp");
     std::wstring file = dir / L"named.txt";
-    ASSERT_TRUE(WriteFileText(file, L"x"));
-    UniqueFileHandle f(::CreateFileW(file.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr));
-    ASSERT_TRUE(f);
+    UniqueFileHandle f;
+    ASSERT_TRUE(WriteAndOpen(file, &f));
     CFindProcess finder;
     std::wstring name = finder.QueryHandleName(f.get());
     ASSERT_FALSE(name.empty());
     std::printf("object name: %ls\n", name.c_str());
-    std::wstring path = CFindProcess::ToDrivePath(name);
-    EXPECT_TRUE(SamePath(path.c_str(), file.c_str())) << ToUtf8(path);
+    EXPECT_TRUE(NamesPath(name, file));
     // A second query reuses the probe thread.
     EXPECT_EQ(finder.QueryHandleName(f.get()), name);
     EXPECT_EQ(finder.probeTimeouts(), 0u);
@@ -202,10 +234,9 @@ TEST(CFindProcess, ToDrivePathUsesTheDevicesOfTheDriveLetters) {
 }
 
 TEST(CFindProcess, ScanHandlesNeverHandsOutInheritableHandles) {
-    ChildProcess child;
-    TempDir dir(L"fp");
-    ASSERT_TRUE(StartReady(child, FixturePath(L"hold_file.exe"), dir / L"f.bin"));
-    UniqueHandle process = CFindProcess::OpenForDuplicate(child.Id());
+    HeldFile held(L"f.bin");
+    ASSERT_TRUE(held.Start());
+    UniqueHandle process = CFindProcess::OpenForDuplicate(held.holder.Id());
     ASSERT_TRUE(process);
     DWORD flags = 0xFFFF;
     ASSERT_TRUE(::GetHandleInformation(process.get(), &flags));
@@ -214,7 +245,7 @@ TEST(CFindProcess, ScanHandlesNeverHandsOutInheritableHandles) {
     ASSERT_TRUE(finder.SnapshotHandles());
     int duplicated = 0;
     for (const HandleEntry& e : finder.handleTable()) {
-        if (e.processId != child.Id()) continue;
+        if (e.processId != held.holder.Id()) continue;
         UniqueHandle copy = CFindProcess::DuplicateFrom(process.get(), static_cast<ULONG_PTR>(e.handleValue));
         if (!copy) continue;
         ++duplicated;
@@ -226,15 +257,13 @@ TEST(CFindProcess, ScanHandlesNeverHandsOutInheritableHandles) {
 }
 
 TEST(CFindProcess, LeavesNoHandlesBehindAfterAScan) {
-    TempDir dir(L"fp");
-    std::wstring file = dir / L"held.bin";
-    ChildProcess holder;
-    ASSERT_TRUE(StartReady(holder, FixturePath(L"hold_file.exe"), file));
+    HeldFile held(L"held.bin");
+    ASSERT_TRUE(held.Start());
     CFindProcess finder;
-    ASSERT_EQ(finder.FindFileUsers(file.c_str()).size(), 1u);
+    ASSERT_EQ(finder.FindFileUsers(held.file.c_str()).size(), 1u);
     DWORD before = 0, after = 0;
     ASSERT_TRUE(::GetProcessHandleCount(::GetCurrentProcess(), &before));
-    ASSERT_EQ(finder.FindFileUsers(file.c_str()).size(), 1u);
+    ASSERT_EQ(finder.FindFileUsers(held.file.c_str()).size(), 1u);
     ASSERT_TRUE(::GetProcessHandleCount(::GetCurrentProcess(), &after));
     EXPECT_EQ(after, before);
 }
@@ -290,10 +319,7 @@ TEST(FindFileUsers, FindsTheProgramThatLoadedALibraryAndListsItOnce) {
         SCOPED_TRACE(ToUtf8(c.how));
         ChildProcess loader;
         ASSERT_TRUE(StartReady(loader, exe, dll, c.args));
-        std::vector<FileUser> users = Singleton<CFindProcess>::Instance()->FindFileUsers(dll.c_str());
-        ASSERT_EQ(users.size(), 1u);
-        EXPECT_EQ(users[0].processId, loader.Id());
-        EXPECT_STREQ(users[0].imageName, image.c_str());
+        ExpectTheOnlyUser(Singleton<CFindProcess>::Instance()->FindFileUsers(dll.c_str()), loader.Id(), image);
     }
 }
 
@@ -328,8 +354,7 @@ TEST(FindFileUsers, GivesTheWindowTitleOfTheHolder) {
     EXPECT_EQ(CFindProcess::FindWindowTitle(window.Id()), title);
     EXPECT_EQ(CFindProcess::FindWindowTitle(::GetCurrentProcessId()), L"");
     std::vector<FileUser> users = Singleton<CFindProcess>::Instance()->FindFileUsers(file.c_str());
-    ASSERT_EQ(users.size(), 1u);
-    EXPECT_EQ(users[0].processId, window.Id());
+    ASSERT_NO_FATAL_FAILURE(ExpectTheOnlyUser(users, window.Id(), image));
     EXPECT_STREQ(users[0].windowTitle, title.c_str());
 }
 
@@ -384,20 +409,18 @@ TEST(QueryHandleName, SkipsAHandleWhoseQueryDoesNotReturnAndGoesOn) {
     // The next handle gets a new probe thread and its name.
     TempDir dir(L"fp");
     std::wstring file = dir / L"after.txt";
-    ASSERT_TRUE(WriteFileText(file, L"x"));
-    UniqueFileHandle f(::CreateFileW(file.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr));
-    EXPECT_TRUE(SamePath(CFindProcess::ToDrivePath(finder.QueryHandleName(f.get())).c_str(), file.c_str()));
+    UniqueFileHandle f;
+    ASSERT_TRUE(WriteAndOpen(file, &f));
+    EXPECT_TRUE(NamesPath(finder.QueryHandleName(f.get()), file));
 }
 
 TEST(ScanHandles, PassesOverHandlesOfAProcessThatEndedAfterTheSnapshot) {
-    TempDir dir(L"fp");
-    std::wstring file = dir / L"gone.dat";
-    ChildProcess holder;
-    ASSERT_TRUE(StartReady(holder, FixturePath(L"hold_file.exe"), file));
+    HeldFile held(L"gone.dat");
+    ASSERT_TRUE(held.Start());
     CFindProcess finder;
     ASSERT_TRUE(finder.SnapshotHandles());
-    holder.Kill();
-    finder.ScanHandles(file.c_str());
+    held.holder.Kill();
+    finder.ScanHandles(held.file.c_str());
     EXPECT_TRUE(finder.results().empty());
 }
 
@@ -407,11 +430,9 @@ TEST(QueryHandleName, TriesAHandleWhoseQueryDoesNotReturnOnceAndGivesTheNextItsN
     script.hangName = UniqueName(L"hang") + L".dat";
     const std::wstring hanging = dir / script.hangName;
     const std::wstring plain = dir / L"plain.dat";
-    ASSERT_TRUE(WriteFileText(hanging, L"h"));
-    ASSERT_TRUE(WriteFileText(plain, L"p"));
-    UniqueFileHandle h = OpenToRead(hanging);
-    UniqueFileHandle p = OpenToRead(plain);
-    ASSERT_TRUE(h && p);
+    UniqueFileHandle h, p;
+    ASSERT_TRUE(WriteAndOpen(hanging, &h));
+    ASSERT_TRUE(WriteAndOpen(plain, &p));
 
     CFindProcess finder;
     finder.SetProbeHooks(script.Hooks());
@@ -420,19 +441,15 @@ TEST(QueryHandleName, TriesAHandleWhoseQueryDoesNotReturnOnceAndGivesTheNextItsN
     EXPECT_EQ(finder.probeTimeouts(), 1u);
 
     // A new probe thread takes the next handle.
-    std::wstring name = finder.QueryHandleName(p.get());
-    EXPECT_TRUE(SamePath(CFindProcess::ToDrivePath(name).c_str(), plain.c_str())) << ToUtf8(name);
-    EXPECT_EQ(script.tries, 2);
+    ExpectNextNamedAfterOneSkip(finder, script, p.get(), plain, 2);
     EXPECT_EQ(script.triesOfHangName, 1);
-    EXPECT_EQ(finder.probeTimeouts(), 1u);
 }
 
 TEST(QueryHandleName, SkipsTheHandleWhenTheProbeThreadHasNotBegunInTimeAndKeepsTheThread) {
     TempDir dir(L"fp");
     const std::wstring file = dir / L"slow.dat";
-    ASSERT_TRUE(WriteFileText(file, L"s"));
-    UniqueFileHandle f = OpenToRead(file);
-    ASSERT_TRUE(f);
+    UniqueFileHandle f;
+    ASSERT_TRUE(WriteAndOpen(file, &f));
     ProbeScript script;
     CFindProcess finder;
     finder.SetProbeHooks(script.Hooks(true));
@@ -449,11 +466,8 @@ TEST(QueryHandleName, SkipsTheHandleWhenTheProbeThreadHasNotBegunInTimeAndKeepsT
     finder.ScanHandles(file.c_str());
     ::SetEvent(script.release.get());
     ASSERT_EQ(::WaitForSingleObject(script.begun.get(), 10000), WAIT_OBJECT_0);
-    std::wstring name = finder.QueryHandleName(f.get());
-    EXPECT_TRUE(SamePath(CFindProcess::ToDrivePath(name).c_str(), file.c_str())) << ToUtf8(name);
-    EXPECT_EQ(script.tries, 1);
+    ExpectNextNamedAfterOneSkip(finder, script, f.get(), file, 1);
     EXPECT_EQ(script.begins, 1);
-    EXPECT_EQ(finder.probeTimeouts(), 1u);
 }
 
 TEST(FindFileUsers, SkipsAHolderWhoseHandleCannotBeNamedAndFindsTheNext) {

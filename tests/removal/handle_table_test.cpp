@@ -85,6 +85,20 @@ const HandleTableLayout kLayouts[] = {HandleTableLayout::Basic32, HandleTableLay
 bool IsBasic(HandleTableLayout l) { return l == HandleTableLayout::Basic32 || l == HandleTableLayout::Basic64; }
 bool IsWide(HandleTableLayout l) { return l == HandleTableLayout::Basic64 || l == HandleTableLayout::Extended64; }
 
+// One text in, one text out: a row of the path-rewriting tables.
+struct TextCase {
+    const wchar_t* in;
+    const wchar_t* out;
+};
+
+template <typename Rewrite>
+void ExpectEachRewrite(const std::vector<TextCase>& cases, Rewrite rewrite) {
+    for (const TextCase& c : cases) {
+        SCOPED_TRACE(c.in);
+        EXPECT_EQ(rewrite(c.in), c.out);
+    }
+}
+
 }  // namespace
 
 TEST(ParseHandleTable, ReadsEveryFieldInAllFourLayouts) {
@@ -269,10 +283,7 @@ TEST(MapToDrivePath, TurnsDeviceAndDosDeviceNamesIntoDrivePaths) {
     std::vector<DriveMapping> drives = {{L"C:", L"\\Device\\HarddiskVolume1"},
                                         {L"D:", L"\\Device\\HarddiskVolume10"},
                                         {L"E:", L"\\Device\\CdRom0"}};
-    struct Case {
-        const wchar_t* name;
-        const wchar_t* path;
-    } cases[] = {
+    const std::vector<TextCase> cases = {
         {L"\\Device\\HarddiskVolume1\\Folder\\File.dat", L"C:\\Folder\\File.dat"},
         {L"\\device\\harddiskvolume1\\a", L"C:\\a"},
         {L"\\Device\\HarddiskVolume1", L"C:"},
@@ -291,18 +302,11 @@ TEST(MapToDrivePath, TurnsDeviceAndDosDeviceNamesIntoDrivePaths) {
         {L"\\??\\pipe\\foo", L"\\??\\pipe\\foo"},
         {L"", L""},
     };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.name);
-        EXPECT_EQ(MapToDrivePath(c.name, drives), c.path);
-    }
+    ExpectEachRewrite(cases, [&](const wchar_t* name) { return MapToDrivePath(name, drives); });
 }
 
-
 TEST(ComparablePath, DropsTheLongPathPrefixAndTrailingBackslashesButKeepsCase) {
-    struct Case {
-        const wchar_t* path;
-        const wchar_t* comparable;
-    } cases[] = {
+    const std::vector<TextCase> cases = {
         {L"\\\\?\\C:\\Dir\\File.txt", L"C:\\Dir\\File.txt"},
         {L"\\\\?\\UNC\\srv\\share\\f", L"\\\\srv\\share\\f"},
         {L"\\\\?\\unc\\srv\\share\\f", L"\\\\srv\\share\\f"},
@@ -313,27 +317,18 @@ TEST(ComparablePath, DropsTheLongPathPrefixAndTrailingBackslashesButKeepsCase) {
         {L"c:\\MiXeD", L"c:\\MiXeD"},
         {L"", L""},
     };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.path);
-        EXPECT_EQ(ComparablePath(c.path), c.comparable);
-    }
+    ExpectEachRewrite(cases, ComparablePath);
     EXPECT_EQ(ComparablePath(nullptr), L"");
 }
 
 TEST(BaseNameOf, GivesWhatFollowsTheLastBackslash) {
-    struct Case {
-        const wchar_t* path;
-        const wchar_t* name;
-    } cases[] = {
+    const std::vector<TextCase> cases = {
         {L"C:\\Program Files\\Orlyn\\game.exe", L"game.exe"},
         {L"game.exe", L"game.exe"},
         {L"C:\\Folder\\", L""},
         {L"\\??\\C:\\x\\tool.EXE", L"tool.EXE"},
         {L"", L""},
     };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.path);
-        EXPECT_STREQ(BaseNameOf(c.path), c.name);
-    }
+    ExpectEachRewrite(cases, [](const wchar_t* path) { return std::wstring(BaseNameOf(path)); });
     EXPECT_STREQ(BaseNameOf(nullptr), L"");
 }
