@@ -21,22 +21,28 @@ struct ThreadScript {
     UniqueHandle release = NewEvent();  // lets a held-up start finish
     UniqueHandle begun = NewEvent();    // set when a held-up start has finished
     UniqueHandle never = NewEvent();
+    UniqueHandle starts{::CreateSemaphoreW(nullptr, 0, 100, nullptr)};  // released as each thread begins
     DWORD holdMs = INFINITE;
     HANDLE hangOn = nullptr;  // the try of this handle does not return
     LONG begins = 0;
     LONG tries = 0;
     HANDLE volatile lastTried = nullptr;
 
-    CProbeThread::ProbeHooks Hooks(bool holdStart = false) {
+    // defaultQuery: the thread's own file name query instead of the counted try.
+    CProbeThread::ProbeHooks Hooks(bool holdStart = false, bool defaultQuery = false) {
         CProbeThread::ProbeHooks hooks;
         hooks.begin = holdStart ? &HeldStart : &Start;
-        hooks.query = &Try;
+        hooks.query = defaultQuery ? nullptr : &Try;
         hooks.context = this;
         return hooks;
     }
 
 private:
-    static void Start(void* context) { ::InterlockedIncrement(&static_cast<ThreadScript*>(context)->begins); }
+    static void Start(void* context) {
+        auto* self = static_cast<ThreadScript*>(context);
+        ::InterlockedIncrement(&self->begins);
+        ::ReleaseSemaphore(self->starts.get(), 1, nullptr);
+    }
     static void HeldStart(void* context) {
         auto* self = static_cast<ThreadScript*>(context);
         ::InterlockedIncrement(&self->begins);
@@ -54,6 +60,15 @@ private:
 
 bool IsSet(const UniqueHandle& event) { return ::WaitForSingleObject(event.get(), 0) == WAIT_OBJECT_0; }
 
+// Starts a thread and waits until it has begun, so that a busy machine's slow thread start does not
+// count against the guard time of the try that follows.
+testing::AssertionResult StartAndAwait(CProbeThread& probe, const ThreadScript& script) {
+    if (!probe.Start()) return testing::AssertionFailure() << "no thread";
+    if (::WaitForSingleObject(script.starts.get(), 10000) != WAIT_OBJECT_0)
+        return testing::AssertionFailure() << "the thread did not begin";
+    return testing::AssertionSuccess();
+}
+
 }  // namespace
 
 TEST(CProbeThread, TriesEachHandleOnOneThreadWithTheFileNameQueryByDefault) {
@@ -63,9 +78,13 @@ TEST(CProbeThread, TriesEachHandleOnOneThreadWithTheFileNameQueryByDefault) {
     UniqueFileHandle f(::CreateFileW(file.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr));
     ASSERT_TRUE(f);
     {
+        ThreadScript counter;
         CProbeThread probe;
+        probe.SetHooks(counter.Hooks(false, true));
+        ASSERT_TRUE(StartAndAwait(probe, counter));
         EXPECT_TRUE(probe.Probe(f.get()));
         EXPECT_TRUE(probe.Probe(f.get()));
+        EXPECT_EQ(counter.tries, 0);
         EXPECT_EQ(probe.timeouts(), 0u);
     }
 
@@ -73,6 +92,7 @@ TEST(CProbeThread, TriesEachHandleOnOneThreadWithTheFileNameQueryByDefault) {
     UniqueHandle first = NewEvent(), second = NewEvent();
     CProbeThread probe;
     probe.SetHooks(script.Hooks());
+    ASSERT_TRUE(StartAndAwait(probe, script));
     EXPECT_TRUE(probe.Probe(first.get()));
     EXPECT_EQ(script.lastTried, first.get());
     EXPECT_TRUE(probe.Probe(second.get()));
@@ -81,6 +101,7 @@ TEST(CProbeThread, TriesEachHandleOnOneThreadWithTheFileNameQueryByDefault) {
     EXPECT_EQ(script.begins, 1);
     // The end of a scan ends a thread that has begun; the next try starts a new one.
     probe.End();
+    ASSERT_TRUE(StartAndAwait(probe, script));
     EXPECT_TRUE(probe.Probe(first.get()));
     EXPECT_EQ(script.begins, 2);
     EXPECT_EQ(probe.timeouts(), 0u);
@@ -92,7 +113,7 @@ TEST(CProbeThread, SkipsAHandleWhoseTryDoesNotReturnAndGivesTheNextANewThread) {
     script.hangOn = hanging.get();
     CProbeThread probe;
     probe.SetHooks(script.Hooks());
-    ASSERT_TRUE(probe.Start());
+    ASSERT_TRUE(StartAndAwait(probe, script));
 
     const DWORD start = ::GetTickCount();
     EXPECT_FALSE(probe.Probe(hanging.get()));
@@ -100,6 +121,8 @@ TEST(CProbeThread, SkipsAHandleWhoseTryDoesNotReturnAndGivesTheNextANewThread) {
     EXPECT_EQ(probe.timeouts(), 1u);
     EXPECT_EQ(script.tries, 1);
 
+    // The hung thread is gone: the next try needs a new one.
+    ASSERT_TRUE(StartAndAwait(probe, script));
     EXPECT_TRUE(probe.Probe(plain.get()));
     EXPECT_EQ(script.lastTried, plain.get());
     EXPECT_EQ(script.begins, 2);
