@@ -15,12 +15,9 @@ using orlyn::UniqueHandle;
 namespace {
 
 constexpr ULONG kObjectNameInformation = 1;
-constexpr ULONG kFileNameInformation = 9;
 constexpr ULONG kSeDebugPrivilege = 20;
 constexpr size_t kNameBufferBytes = 4096;
 constexpr size_t kNameBufferCap = 64 * 1024 + 16;  // UNICODE_STRING lengths are 16-bit
-// How long the destruction waits for a probe thread that is still starting before it ends it anyway.
-constexpr DWORD kProbeStartGraceMs = 5000;
 
 using RtlAdjustPrivilegeFn = LONG(WINAPI*)(ULONG, BOOLEAN, BOOLEAN, PBOOLEAN);
 using GetModuleBaseNameFn = DWORD(WINAPI*)(HANDLE, HMODULE, LPWSTR, DWORD);
@@ -89,6 +86,12 @@ bool CouldBeModule(const wchar_t* path) {
 
 }  // namespace
 
+bool orlyn::SamePath(const wchar_t* a, const wchar_t* b) {
+    std::wstring x = ComparablePath(a);
+    std::wstring y = ComparablePath(b);
+    return !x.empty() && EqualsNoCase(x.c_str(), y.c_str());
+}
+
 bool IsAlreadyListed(const std::vector<FileUser>& users, DWORD processId, const wchar_t* imageName) {
     for (const FileUser& u : users) {
         if (u.processId == processId) return true;
@@ -106,20 +109,12 @@ CFindProcess::CFindProcess() {
     ntQuerySystemInformation_ =
         orlyn::LookupProc<NtQuerySystemInformationFn>(L"ntdll.dll", "NtQuerySystemInformation");
     ntQueryObject_ = orlyn::LookupProc<NtQueryObjectFn>(L"ntdll.dll", "NtQueryObject");
-    ntQueryInformationFile_ = orlyn::LookupProc<NtQueryInformationFileFn>(L"ntdll.dll", "NtQueryInformationFile");
-    doneEvent_.reset(::CreateEventW(nullptr, FALSE, FALSE, nullptr));
-    startEvent_.reset(::CreateEventW(nullptr, FALSE, FALSE, nullptr));
-    readyEvent_.reset(::CreateEventW(nullptr, TRUE, FALSE, nullptr));
     enumProcesses_ = orlyn::LookupProc<EnumProcessesFn>(L"psapi.dll", "EnumProcesses");
     enumProcessModules_ = orlyn::LookupProc<EnumProcessModulesFn>(L"psapi.dll", "EnumProcessModules");
     getModuleFileNameEx_ = orlyn::LookupProc<GetModuleFileNameExFn>(L"psapi.dll", "GetModuleFileNameExW");
 }
 
-CFindProcess::~CFindProcess() {
-    // The probe thread uses this object: one still starting gets time to begin, then it is ended anyway.
-    if (probeThread_) ::WaitForSingleObject(readyEvent_.get(), kProbeStartGraceMs);
-    TerminateProbeThread();
-}
+CFindProcess::~CFindProcess() = default;
 
 std::vector<FileUser> CFindProcess::FindFileUsers(const wchar_t* path) {
     results_.clear();
@@ -140,10 +135,10 @@ std::vector<FileUser> CFindProcess::FindFileUsers(const wchar_t* path) {
     }
     drives_ = CurrentDriveMappings();
     // The probe thread starts now, so that it has begun by the time the first handle needs it.
-    if (!probeThread_) StartProbeThread();
+    probe_.Start();
     ScanModules(path);
     if (SnapshotHandles()) ScanHandles(path);
-    else EndProbeThread();
+    else probe_.End();
     drives_.clear();
     return results_;
 }
@@ -191,8 +186,11 @@ void CFindProcess::ScanModules(const wchar_t* path) {
 
 bool CFindProcess::QuerySnapshot(ULONG infoClass, std::unique_ptr<BYTE[]>* buffer, size_t* size) {
     LONG status = orlyn::QueryGrowingBuffer(
-        [this, infoClass](void* data, ULONG length, ULONG* needed) {
-            return ntQuerySystemInformation_(infoClass, data, length, needed);
+        [this, infoClass](void* data, uint32_t length, uint32_t* needed) {
+            ULONG got = 0;
+            LONG result = ntQuerySystemInformation_(infoClass, data, length, &got);
+            *needed = got;
+            return result;
         },
         orlyn::kSnapshotInitialSize, orlyn::kSnapshotSizeCap, buffer, size);
     return status >= 0;
@@ -286,76 +284,14 @@ void CFindProcess::ScanHandles(const wchar_t* path) {
         if (!orlyn::SamePath(name.c_str(), path)) continue;
         AddUser(entry.processId, GetProcessBaseName(entry.processId), true);
     }
-    EndProbeThread();
+    probe_.End();
     if (ownDrives) drives_.clear();
-}
-
-DWORD WINAPI CFindProcess::ProbeThreadMain(void* param) {
-    auto* self = static_cast<CFindProcess*>(param);
-    // The hooks of a scan do not change while it runs; a copy keeps this thread off the field.
-    const ProbeHooks hooks = self->probeHooks_;
-    if (hooks.begin) hooks.begin(hooks.context);
-    ::SetEvent(self->readyEvent_.get());
-    for (;;) {
-        if (::WaitForSingleObject(self->startEvent_.get(), INFINITE) != WAIT_OBJECT_0) return 1;
-        // The answer is not used: what matters is whether the query on this handle returns at all
-        // (one on a pipe with a pending synchronous read does not). Only the stack is touched, so the
-        // thread can be ended at any point.
-        if (hooks.query) {
-            hooks.query(self->handleUnderQuery_, hooks.context);
-        } else if (self->ntQueryInformationFile_) {
-            ULONG_PTR status[2];
-            ULONG_PTR info[1024 / sizeof(ULONG_PTR)];
-            self->ntQueryInformationFile_(self->handleUnderQuery_, status, info, sizeof(info), kFileNameInformation);
-        }
-        ::SetEvent(self->doneEvent_.get());
-    }
-}
-
-bool CFindProcess::StartProbeThread() {
-    if (!doneEvent_ || !startEvent_ || !readyEvent_) return false;
-    // A probe ended just before it set the done event must not answer for the next handle.
-    ::ResetEvent(doneEvent_.get());
-    ::ResetEvent(startEvent_.get());
-    ::ResetEvent(readyEvent_.get());
-    probeThread_.reset(::CreateThread(nullptr, 64 * 1024, ProbeThreadMain, this, STACK_SIZE_PARAM_IS_A_RESERVATION,
-                                      nullptr));
-    return static_cast<bool>(probeThread_);
-}
-
-void CFindProcess::EndProbeThread() {
-    // A thread ended while it is still starting can leave the loader lock taken for good, and with it
-    // the whole program; one that has not begun yet is kept and serves the next scan.
-    if (probeThread_ && ::WaitForSingleObject(readyEvent_.get(), 0) == WAIT_OBJECT_0) TerminateProbeThread();
-}
-
-void CFindProcess::TerminateProbeThread() {
-    if (!probeThread_) return;
-    ::TerminateThread(probeThread_.get(), 0);
-    ::WaitForSingleObject(probeThread_.get(), 1000);
-    probeThread_.reset();
-}
-
-bool CFindProcess::ProbeHandle(HANDLE handle) {
-    handleUnderQuery_ = handle;
-    if (!probeThread_ && !StartProbeThread()) return false;
-    // A new thread that has not begun within the guard time costs this handle, not the scan: the
-    // handle is skipped and the thread is kept for the next one (ending it while it starts is unsafe).
-    if (::WaitForSingleObject(readyEvent_.get(), kProbeTimeoutMs) != WAIT_OBJECT_0) return false;
-    ::SetEvent(startEvent_.get());
-    if (::WaitForSingleObject(doneEvent_.get(), kProbeTimeoutMs) == WAIT_OBJECT_0) return true;
-    // The query did not return: that thread, which has begun, is of no more use.
-    TerminateProbeThread();
-    return false;
 }
 
 std::wstring CFindProcess::QueryHandleName(HANDLE handle) {
     if (!ntQueryObject_) return {};
     // One try per handle: a handle whose probe does not begin or come back in time is skipped.
-    if (!ProbeHandle(handle)) {
-        ++probeTimeouts_;
-        return {};
-    }
+    if (!probe_.Probe(handle)) return {};
 
     // Most names fit the first buffer; a longer one is asked for again with the size it needs.
     std::vector<ULONG_PTR> buffer(kNameBufferBytes / sizeof(ULONG_PTR), 0);

@@ -1,6 +1,7 @@
 // CFindProcess finds the programs that use a file or folder: those that have it loaded as a module
 // and those that hold an open handle on it, found by walking the system's handle table. A probe
-// thread tries each handle first, so a name query that would not return only skips that handle.
+// thread (CProbeThread) tries each handle first, so a name query that would not return only skips
+// that handle.
 #pragma once
 
 #include <windows.h>
@@ -10,6 +11,7 @@
 #include "common/singleton.h"
 #include "common/unique_handle.h"
 #include "removal/handle_table.h"
+#include "removal/probe_thread.h"
 
 // One program that uses a file.
 struct FileUser {
@@ -17,6 +19,12 @@ struct FileUser {
     wchar_t imageName[MAX_PATH];  // base name of its executable; empty if it cannot be read
     wchar_t windowTitle[1024];    // text of a visible top-level window; empty if none
 };
+
+namespace orlyn {
+// Whether two file paths name the same file: case ignored as the system ignores it in file names, a
+// "\\?\" prefix and a trailing backslash (other than a drive root's) do not count.
+bool SamePath(const wchar_t* a, const wchar_t* b);
+}  // namespace orlyn
 
 // Whether the users already hold this process, or another process of exactly this image name (the
 // users are ended by name, so one entry per name is enough).
@@ -50,18 +58,11 @@ public:
     bool extendedLayout() const { return extendedLayout_; }
     // Number of handles skipped since construction because the probe thread did not begin or did not
     // come back within the guard time.
-    unsigned probeTimeouts() const { return probeTimeouts_; }
+    unsigned probeTimeouts() const { return probe_.timeouts(); }
 
-    // What a probe thread does when it begins and with each handle it is given. Empty members keep
-    // the default (no start-up work; a file name query). Lets a test make a probe that is slow to start
-    // or a query that never returns, which the system does not give on every machine. Set it while no
-    // scan runs; a probe thread takes the hooks it finds when it starts.
-    struct ProbeHooks {
-        void (*begin)(void* context) = nullptr;
-        void (*query)(HANDLE handle, void* context) = nullptr;
-        void* context = nullptr;
-    };
-    void SetProbeHooks(const ProbeHooks& hooks) { probeHooks_ = hooks; }
+    // What the probe thread does when it begins and with each handle; set it while no scan runs.
+    using ProbeHooks = CProbeThread::ProbeHooks;
+    void SetProbeHooks(const ProbeHooks& hooks) { probe_.SetHooks(hooks); }
 
     // A device path rewritten with the drive letter that stands for its device (unchanged if none).
     static std::wstring ToDrivePath(const std::wstring& name);
@@ -77,21 +78,15 @@ public:
     static orlyn::UniqueHandle DuplicateFrom(HANDLE process, ULONG_PTR handleValue);
 
     // Guard time of a handle's probe, and separately of the wait for a new probe thread to begin.
-    static constexpr DWORD kProbeTimeoutMs = 30;
+    static constexpr DWORD kProbeTimeoutMs = CProbeThread::kTimeoutMs;
 
 private:
     using NtQuerySystemInformationFn = LONG(WINAPI*)(ULONG, PVOID, ULONG, PULONG);
     using NtQueryObjectFn = LONG(WINAPI*)(HANDLE, ULONG, PVOID, ULONG, PULONG);
-    using NtQueryInformationFileFn = LONG(WINAPI*)(HANDLE, PVOID, PVOID, ULONG, ULONG);
     using EnumProcessesFn = BOOL(WINAPI*)(DWORD*, DWORD, DWORD*);
     using EnumProcessModulesFn = BOOL(WINAPI*)(HANDLE, HMODULE*, DWORD, DWORD*);
     using GetModuleFileNameExFn = DWORD(WINAPI*)(HANDLE, HMODULE, LPWSTR, DWORD);
 
-    static DWORD WINAPI ProbeThreadMain(void* param);
-    bool StartProbeThread();
-    bool ProbeHandle(HANDLE handle);  // false when the probe did not begin or come back in time
-    void EndProbeThread();        // at the end of a scan: ends the thread unless it is still starting
-    void TerminateProbeThread();  // ends the thread at once
     bool QuerySnapshot(ULONG infoClass, std::unique_ptr<BYTE[]>* buffer, size_t* size);
     bool AddUser(DWORD processId, const std::wstring& imageName, bool unlessNamed);
 
@@ -101,18 +96,10 @@ private:
     std::vector<orlyn::DriveMapping> drives_;
     DWORD fileTypeNumber_ = 0;
     bool extendedLayout_ = false;
-    unsigned probeTimeouts_ = 0;
-
-    orlyn::UniqueHandle probeThread_;
-    HANDLE volatile handleUnderQuery_ = nullptr;
-    orlyn::UniqueHandle doneEvent_;   // set by the probe after each try
-    orlyn::UniqueHandle startEvent_;  // set to make the probe try handleUnderQuery_
-    orlyn::UniqueHandle readyEvent_;  // manual reset; set by a new probe thread once it has begun
-    ProbeHooks probeHooks_;
+    CProbeThread probe_;
 
     NtQuerySystemInformationFn ntQuerySystemInformation_ = nullptr;
     NtQueryObjectFn ntQueryObject_ = nullptr;
-    NtQueryInformationFileFn ntQueryInformationFile_ = nullptr;
     EnumProcessesFn enumProcesses_ = nullptr;
     EnumProcessModulesFn enumProcessModules_ = nullptr;
     GetModuleFileNameExFn getModuleFileNameEx_ = nullptr;

@@ -2,25 +2,24 @@
 
 #include <cstring>
 #include <cwchar>
+#include <cwctype>
 #include <new>
-
-#include "common/string_format.h"
 
 namespace orlyn {
 
 namespace {
 
 template <typename T>
-T ReadAt(const BYTE* p, size_t offset) {
+T ReadAt(const uint8_t* p, size_t offset) {
     T value;
     std::memcpy(&value, p + offset, sizeof(T));
     return value;
 }
 
 // Reads a pointer-sized field of the given width.
-unsigned long long ReadPointer(const BYTE* p, size_t offset, bool wide) {
+unsigned long long ReadPointer(const uint8_t* p, size_t offset, bool wide) {
     if (wide) return ReadAt<unsigned long long>(p, offset);
-    return ReadAt<DWORD>(p, offset);
+    return ReadAt<uint32_t>(p, offset);
 }
 
 bool Is64(HandleTableLayout layout) {
@@ -31,51 +30,46 @@ bool IsBasic(HandleTableLayout layout) {
     return layout == HandleTableLayout::Basic32 || layout == HandleTableLayout::Basic64;
 }
 
-HandleEntry ReadEntry(const BYTE* e, HandleTableLayout layout) {
+HandleEntry ReadEntry(const uint8_t* e, HandleTableLayout layout) {
     HandleEntry entry{};
     bool wide = Is64(layout);
     if (IsBasic(layout)) {
         // ULONG process id, UCHAR type, UCHAR flags, USHORT handle, PVOID object, ULONG access.
-        entry.processId = ReadAt<DWORD>(e, 0);
-        entry.objectTypeNumber = ReadAt<BYTE>(e, 4);
-        entry.flags = ReadAt<BYTE>(e, 5);
-        entry.handleValue = ReadAt<USHORT>(e, 6);
+        entry.processId = ReadAt<uint32_t>(e, 0);
+        entry.objectTypeNumber = ReadAt<uint8_t>(e, 4);
+        entry.flags = ReadAt<uint8_t>(e, 5);
+        entry.handleValue = ReadAt<uint16_t>(e, 6);
         entry.object = ReadPointer(e, 8, wide);
-        entry.grantedAccess = ReadAt<DWORD>(e, wide ? 16 : 12);
+        entry.grantedAccess = ReadAt<uint32_t>(e, wide ? 16 : 12);
     } else {
         // PVOID object, ULONG_PTR process id, ULONG_PTR handle, ULONG access, USHORT back trace,
         // USHORT type, ULONG attributes, ULONG reserved.
         size_t ptr = wide ? 8 : 4;
         entry.object = ReadPointer(e, 0, wide);
-        entry.processId = static_cast<DWORD>(ReadPointer(e, ptr, wide));
+        entry.processId = static_cast<uint32_t>(ReadPointer(e, ptr, wide));
         entry.handleValue = ReadPointer(e, 2 * ptr, wide);
-        entry.grantedAccess = ReadAt<DWORD>(e, 3 * ptr);
-        entry.objectTypeNumber = ReadAt<USHORT>(e, 3 * ptr + 6);
-        entry.flags = ReadAt<DWORD>(e, 3 * ptr + 8);
+        entry.grantedAccess = ReadAt<uint32_t>(e, 3 * ptr);
+        entry.objectTypeNumber = ReadAt<uint16_t>(e, 3 * ptr + 6);
+        entry.flags = ReadAt<uint32_t>(e, 3 * ptr + 8);
     }
     return entry;
 }
 
+// Folds only A-Z, as the C runtime's case-blind compare does in the "C" locale this program runs in.
+wchar_t LowerAscii(wchar_t c) { return c >= L'A' && c <= L'Z' ? static_cast<wchar_t>(c - L'A' + L'a') : c; }
+
 bool StartsWithNoCase(const std::wstring& text, const wchar_t* prefix) {
     size_t n = wcslen(prefix);
-    return text.size() >= n && _wcsnicmp(text.c_str(), prefix, n) == 0;
+    if (text.size() < n) return false;
+    for (size_t i = 0; i < n; ++i) {
+        if (LowerAscii(text[i]) != LowerAscii(prefix[i])) return false;
+    }
+    return true;
 }
 
 bool IsDriveAt(const std::wstring& text, size_t pos) {
     return text.size() >= pos + 2 && iswalpha(text[pos]) && text[pos + 1] == L':' &&
            (text.size() == pos + 2 || text[pos + 2] == L'\\');
-}
-
-// The significant part of a path for comparison: without "\\?\" and without a trailing backslash
-// unless it is a drive root.
-std::wstring ComparablePath(const wchar_t* p) {
-    std::wstring s = p ? p : L"";
-    if (s.compare(0, 4, L"\\\\?\\") == 0) {
-        s.erase(0, 4);
-        if (StartsWithNoCase(s, L"UNC\\")) s.replace(0, 3, L"\\");
-    }
-    while (s.size() > 1 && s.back() == L'\\' && !(s.size() == 3 && s[1] == L':')) s.pop_back();
-    return s;
 }
 
 }  // namespace
@@ -105,14 +99,14 @@ size_t HandleTableHeaderSize(HandleTableLayout layout) {
     return 0;
 }
 
-bool ParseHandleTable(const void* data, size_t size, HandleTableLayout layout, DWORD typeNumber,
+bool ParseHandleTable(const void* data, size_t size, HandleTableLayout layout, uint32_t typeNumber,
                       std::vector<HandleEntry>* out) {
     out->clear();
-    const BYTE* p = static_cast<const BYTE*>(data);
+    const uint8_t* p = static_cast<const uint8_t*>(data);
     size_t header = HandleTableHeaderSize(layout);
     size_t entrySize = HandleEntrySize(layout);
     if (!p || size < header) return false;
-    unsigned long long count = IsBasic(layout) ? ReadAt<DWORD>(p, 0) : ReadPointer(p, 0, Is64(layout));
+    unsigned long long count = IsBasic(layout) ? ReadAt<uint32_t>(p, 0) : ReadPointer(p, 0, Is64(layout));
     if (count > (size - header) / entrySize) return false;
     for (size_t i = 0; i < count; ++i) {
         HandleEntry entry = ReadEntry(p + header + i * entrySize, layout);
@@ -121,8 +115,8 @@ bool ParseHandleTable(const void* data, size_t size, HandleTableLayout layout, D
     return true;
 }
 
-DWORD FindHandleType(const std::vector<HandleEntry>& entries, DWORD processId, ULONG_PTR handleValue,
-                     bool basicLayout) {
+uint32_t FindHandleType(const std::vector<HandleEntry>& entries, uint32_t processId, uintptr_t handleValue,
+                        bool basicLayout) {
     unsigned long long wanted = basicLayout ? (handleValue & 0xFFFF) : handleValue;
     for (const HandleEntry& e : entries) {
         if (e.processId == processId && e.handleValue == wanted) return e.objectTypeNumber;
@@ -130,7 +124,7 @@ DWORD FindHandleType(const std::vector<HandleEntry>& entries, DWORD processId, U
     return 0;
 }
 
-DWORD FallbackFileTypeNumber(DWORD majorVersion) {
+uint32_t FallbackFileTypeNumber(uint32_t majorVersion) {
     switch (majorVersion) {
     case 5: return 28;
     case 6: return 25;
@@ -138,17 +132,17 @@ DWORD FallbackFileTypeNumber(DWORD majorVersion) {
     }
 }
 
-LONG QueryGrowingBuffer(const SnapshotQuery& query, size_t initialSize, size_t cap,
-                        std::unique_ptr<BYTE[]>* buffer, size_t* size) {
+int32_t QueryGrowingBuffer(const SnapshotQuery& query, size_t initialSize, size_t cap,
+                           std::unique_ptr<uint8_t[]>* buffer, size_t* size) {
     size_t current = initialSize;
     for (;;) {
         buffer->reset();
         *size = 0;
         if (current == 0 || current > cap || current > 0xFFFFFFFFu) return kStatusInsufficientResources;
-        std::unique_ptr<BYTE[]> candidate(new (std::nothrow) BYTE[current]());
+        std::unique_ptr<uint8_t[]> candidate(new (std::nothrow) uint8_t[current]());
         if (!candidate) return kStatusInsufficientResources;
-        ULONG needed = 0;
-        LONG status = query(candidate.get(), static_cast<ULONG>(current), &needed);
+        uint32_t needed = 0;
+        int32_t status = query(candidate.get(), static_cast<uint32_t>(current), &needed);
         if (status != kStatusInfoLengthMismatch && status != kStatusBufferTooSmall) {
             if (status >= 0) {
                 *buffer = std::move(candidate);
@@ -182,10 +176,14 @@ std::wstring MapToDrivePath(const std::wstring& name, const std::vector<DriveMap
     return name;
 }
 
-bool SamePath(const wchar_t* a, const wchar_t* b) {
-    std::wstring x = ComparablePath(a);
-    std::wstring y = ComparablePath(b);
-    return !x.empty() && EqualsNoCase(x.c_str(), y.c_str());
+std::wstring ComparablePath(const wchar_t* path) {
+    std::wstring s = path ? path : L"";
+    if (s.compare(0, 4, L"\\\\?\\") == 0) {
+        s.erase(0, 4);
+        if (StartsWithNoCase(s, L"UNC\\")) s.replace(0, 3, L"\\");
+    }
+    while (s.size() > 1 && s.back() == L'\\' && !(s.size() == 3 && s[1] == L':')) s.pop_back();
+    return s;
 }
 
 const wchar_t* BaseNameOf(const wchar_t* path) {

@@ -1,11 +1,10 @@
 // The pure logic behind the lock-holder search: reading the system's handle-table snapshot in either
-// layout and bitness, growing the snapshot buffer, turning device paths into drive paths, comparing
-// paths, and the rule that keeps one user per image name.
+// layout and bitness, growing the snapshot buffer, turning device paths into drive paths and paths into
+// their comparison form. Data in, data out: nothing here calls the system.
 #pragma once
 
-#include <windows.h>
-
 #include <cstddef>
+#include <cstdint>
 #include <functional>
 #include <memory>
 #include <string>
@@ -15,18 +14,18 @@ namespace orlyn {
 
 // One entry of the handle table, whatever layout it came from.
 struct HandleEntry {
-    DWORD processId;
-    DWORD objectTypeNumber;
-    DWORD flags;
+    uint32_t processId;
+    uint32_t objectTypeNumber;
+    uint32_t flags;
     // 64 bits wide whatever this program's bitness, so that either layout can be read anywhere.
     unsigned long long handleValue;  // 16 bits only in the basic layout
     unsigned long long object;
-    DWORD grantedAccess;
+    uint32_t grantedAccess;
 };
 
 // Information classes of NtQuerySystemInformation for the handle table.
-constexpr ULONG kSystemHandleInformation = 16;          // 16-bit handle values and process ids
-constexpr ULONG kSystemExtendedHandleInformation = 64;  // pointer-sized handle values and process ids
+constexpr uint32_t kSystemHandleInformation = 16;          // 16-bit handle values and process ids
+constexpr uint32_t kSystemExtendedHandleInformation = 64;  // pointer-sized handle values and process ids
 
 enum class HandleTableLayout {
     Basic32,     // class 16 seen by a 32-bit process: ULONG count, 16-byte entries
@@ -42,33 +41,33 @@ size_t HandleTableHeaderSize(HandleTableLayout layout);
 
 // Reads `size` bytes of a snapshot. Returns false (and leaves `out` empty) when the count does not
 // fit the buffer. Only entries of `typeNumber` are kept, unless it is kAnyType.
-constexpr DWORD kAnyType = 0xFFFFFFFF;
-[[nodiscard]] bool ParseHandleTable(const void* data, size_t size, HandleTableLayout layout, DWORD typeNumber,
+constexpr uint32_t kAnyType = 0xFFFFFFFF;
+[[nodiscard]] bool ParseHandleTable(const void* data, size_t size, HandleTableLayout layout, uint32_t typeNumber,
                                     std::vector<HandleEntry>* out);
 
 // The type number of `handleValue` held by `processId` in the entries, or 0 when it is not there.
 // A basic-layout table holds only the low 16 bits of handle values, so those are compared there.
-DWORD FindHandleType(const std::vector<HandleEntry>& entries, DWORD processId, ULONG_PTR handleValue,
-                     bool basicLayout);
+uint32_t FindHandleType(const std::vector<HandleEntry>& entries, uint32_t processId, uintptr_t handleValue,
+                        bool basicLayout);
 
 // The file object type number older systems used; only a fallback when it cannot be learnt from a
 // handle of our own (the numbers changed with every version from Windows 8 on).
-DWORD FallbackFileTypeNumber(DWORD majorVersion);
+uint32_t FallbackFileTypeNumber(uint32_t majorVersion);
 
 // Runs query(buffer, size, &needed) with a zero-filled buffer that starts at `initialSize` and
 // doubles (or grows to `needed`) while the status says the buffer is too small, never beyond `cap`.
 // Returns the last status; on success `buffer` and `size` hold the data. A buffer that would pass the
 // cap, or cannot be allocated, ends with STATUS_INSUFFICIENT_RESOURCES and no buffer.
-using SnapshotQuery = std::function<LONG(void* buffer, ULONG size, ULONG* needed)>;
+using SnapshotQuery = std::function<int32_t(void* buffer, uint32_t size, uint32_t* needed)>;
 constexpr size_t kSnapshotInitialSize = 32 * 1024;
 constexpr size_t kSnapshotSizeCap = 256u * 1024 * 1024;
-[[nodiscard]] LONG QueryGrowingBuffer(const SnapshotQuery& query, size_t initialSize, size_t cap,
-                                      std::unique_ptr<BYTE[]>* buffer, size_t* size);
+[[nodiscard]] int32_t QueryGrowingBuffer(const SnapshotQuery& query, size_t initialSize, size_t cap,
+                                         std::unique_ptr<uint8_t[]>* buffer, size_t* size);
 
-constexpr LONG kStatusSuccess = 0;
-constexpr LONG kStatusInfoLengthMismatch = static_cast<LONG>(0xC0000004);
-constexpr LONG kStatusBufferTooSmall = static_cast<LONG>(0xC0000023);
-constexpr LONG kStatusInsufficientResources = static_cast<LONG>(0xC000009A);
+constexpr int32_t kStatusSuccess = 0;
+constexpr int32_t kStatusInfoLengthMismatch = static_cast<int32_t>(0xC0000004);
+constexpr int32_t kStatusBufferTooSmall = static_cast<int32_t>(0xC0000023);
+constexpr int32_t kStatusInsufficientResources = static_cast<int32_t>(0xC000009A);
 
 // A drive letter with its colon ("C:") and the device it stands for ("\Device\HarddiskVolume1").
 struct DriveMapping {
@@ -82,9 +81,9 @@ struct DriveMapping {
 // unchanged.
 std::wstring MapToDrivePath(const std::wstring& name, const std::vector<DriveMapping>& drives);
 
-// Whether two file paths name the same file: case ignored, a "\\?\" prefix and a trailing backslash
-// (other than a drive root's) do not count.
-bool SamePath(const wchar_t* a, const wchar_t* b);
+// The part of a file path that tells which file it names: without a "\\?\" prefix ("\\?\UNC\" becomes
+// "\\") and without trailing backslashes other than a drive root's. Case is left as it is.
+std::wstring ComparablePath(const wchar_t* path);
 
 // The part of an executable path after its last backslash (or the whole text without one).
 const wchar_t* BaseNameOf(const wchar_t* path);

@@ -2,6 +2,7 @@
 
 #include <tlhelp32.h>
 
+#include "common/program_title.h"
 #include "common/string_format.h"
 #include "framework/unattended.h"
 #include "removal/handle_table.h"
@@ -12,7 +13,6 @@ using orlyn::UniqueHandle;
 
 namespace {
 
-constexpr wchar_t kProgramTitle[] = L"오를린 에러복구 프로그램";
 constexpr wchar_t kShellName[] = L"explorer.exe";
 // Not STILL_ACTIVE: with that code, whoever asks for the exit code would take the process for running.
 constexpr UINT kEndedExitCode = 1;
@@ -151,7 +151,7 @@ bool CLogHandle::CloseFileUsers(const wchar_t* path) {
         return false;
     }
     // Shown from the removal worker without an owner window, unlike the dialog's own prompts.
-    unattended::AskPerson(Prompt::FileHolderNotice, nullptr, notice.text.c_str(), kProgramTitle,
+    unattended::AskPerson(Prompt::FileHolderNotice, nullptr, notice.text.c_str(), orlyn::kProgramTitle,
                           MB_ICONWARNING | MB_OK);
     const wchar_t* name = notice.toEnd.front().imageName;
     // Without a name there is nothing to end by name (and an empty name would be reported as ended).

@@ -36,47 +36,46 @@ std::wstring JoinForLog(const wchar_t* parent, bool parentEndsWithBackslash, con
     return text + name;
 }
 
-bool DeleteFileStep(CLogHandle& log, const wchar_t* path) {
-    if (::DeleteFileW(path)) {
-        log.WriteLog(L"OK\tDeleteFile Success : %s\n", path);
+// How a file or a folder is removed, and the lines its outcome writes.
+struct RemovalKind {
+    BOOL(WINAPI* remove)(const wchar_t* path);
+    const wchar_t* successLine;
+    const wchar_t* missingLine;
+    const wchar_t* failureLine;  // takes the error code, then the path
+};
+
+const RemovalKind kFileRemoval = {::DeleteFileW, L"OK\tDeleteFile Success : %s\n",
+                                  L"OK\tFile Does Not Exist : %s\n", L"Error\tDeleteFile Failure(%d) : %s\n"};
+const RemovalKind kFolderRemoval = {::RemoveDirectoryW, L"OK\tDeleteFolder Success : %s\n",
+                                    L"OK\tFolder Does Not Exist : %s\n",
+                                    L"Error\tDeleteFolder Failure(%d) : %s\n"};
+
+bool RemoveStep(CLogHandle& log, const RemovalKind& kind, const wchar_t* path) {
+    if (kind.remove(path)) {
+        log.WriteLog(kind.successLine, path);
         return true;
     }
     DWORD error = ::GetLastError();
     if (error == ERROR_FILE_NOT_FOUND) {
-        log.WriteLog(L"OK\tFile Does Not Exist : %s\n", path);
+        log.WriteLog(kind.missingLine, path);
         return true;
     }
     // Typically in use: end the program that holds it, then one more try.
     if (log.CloseFileUsers(path)) {
-        if (::DeleteFileW(path)) {
-            log.WriteLog(L"OK\tDeleteFile Success : %s\n", path);
+        if (kind.remove(path)) {
+            log.WriteLog(kind.successLine, path);
             return true;
         }
         error = ::GetLastError();
     }
-    log.WriteLog(L"Error\tDeleteFile Failure(%d) : %s\n", static_cast<int>(error), path);
+    log.WriteLog(kind.failureLine, static_cast<int>(error), path);
     return false;
 }
 
+bool DeleteFileStep(CLogHandle& log, const wchar_t* path) { return RemoveStep(log, kFileRemoval, path); }
+
 bool RemoveDirectoryStep(CLogHandle& log, const wchar_t* path) {
-    if (::RemoveDirectoryW(path)) {
-        log.WriteLog(L"OK\tDeleteFolder Success : %s\n", path);
-        return true;
-    }
-    DWORD error = ::GetLastError();
-    if (error == ERROR_FILE_NOT_FOUND) {
-        log.WriteLog(L"OK\tFolder Does Not Exist : %s\n", path);
-        return true;
-    }
-    if (log.CloseFileUsers(path)) {
-        if (::RemoveDirectoryW(path)) {
-            log.WriteLog(L"OK\tDeleteFolder Success : %s\n", path);
-            return true;
-        }
-        error = ::GetLastError();
-    }
-    log.WriteLog(L"Error\tDeleteFolder Failure(%d) : %s\n", static_cast<int>(error), path);
-    return false;
+    return RemoveStep(log, kFolderRemoval, path);
 }
 
 // A path that cannot be used at all: absent, or longer than the system's path buffers.
@@ -136,7 +135,7 @@ bool WalkAndRemove(CLogHandle& log, const wchar_t* path) {
     bool slash = EndsWithBackslash(path);
     wchar_t pattern[MAX_PATH];
     if (!orlyn::Format(pattern, MAX_PATH, slash ? L"%s*.*" : L"%s\\*.*", path)) {
-        log.WriteLog(L"Error\tDeleteFolder Failure(%d) : %s\n", static_cast<int>(ERROR_FILENAME_EXCED_RANGE), path);
+        log.WriteLog(kFolderRemoval.failureLine, static_cast<int>(ERROR_FILENAME_EXCED_RANGE), path);
         return false;
     }
     bool result = true;
@@ -149,7 +148,7 @@ bool WalkAndRemove(CLogHandle& log, const wchar_t* path) {
         wchar_t child[MAX_PATH];
         if (!BuildChildPath(path, slash, entry.cFileName, child)) {
             // A cut name would name some other file: report the whole path and leave it.
-            log.WriteLog(folder ? L"Error\tDeleteFolder Failure(%d) : %s\n" : L"Error\tDeleteFile Failure(%d) : %s\n",
+            log.WriteLog((folder ? kFolderRemoval : kFileRemoval).failureLine,
                          static_cast<int>(ERROR_FILENAME_EXCED_RANGE),
                          JoinForLog(path, slash, entry.cFileName).c_str());
             result = false;
@@ -206,21 +205,21 @@ void WalkAndClear(const wchar_t* path) {
 }  // namespace
 
 bool CLogHandle::RemoveFile(const wchar_t* path) {
-    if (RejectUnusablePath(*this, path, L"Error\tDeleteFile Failure(%d) : %s\n")) return false;
+    if (RejectUnusablePath(*this, path, kFileRemoval.failureLine)) return false;
     // Unreadable attributes (all bits set) count as a folder, so a missing path ends up there.
     if (::GetFileAttributesW(path) & FILE_ATTRIBUTE_DIRECTORY) return RemoveDirectoryStep(*this, path);
     return DeleteFileStep(*this, path);
 }
 
 bool CLogHandle::RemoveFolder(const wchar_t* path) {
-    if (RejectUnusablePath(*this, path, L"Error\tDeleteFolder Failure(%d) : %s\n")) return false;
+    if (RejectUnusablePath(*this, path, kFolderRemoval.failureLine)) return false;
     if (!(::GetFileAttributesW(path) & FILE_ATTRIBUTE_DIRECTORY)) return DeleteFileStep(*this, path);
     return RemoveDirectoryStep(*this, path);
 }
 
 bool CLogHandle::RemoveFolderTree(const wchar_t* path, bool removeRoot) {
     if (!path || !*path) return false;
-    if (RejectUnusablePath(*this, path, L"Error\tDeleteFolder Failure(%d) : %s\n")) return false;
+    if (RejectUnusablePath(*this, path, kFolderRemoval.failureLine)) return false;
     if (!MayWalkTree(*this, path)) return false;
     std::wstring trimmed = TrimTrailingBackslashes(path);
     if (IsLinkPath(trimmed)) {
