@@ -81,7 +81,8 @@ TEST_F(ChromeProcess, IsChromeInstalledReadsTheUninstallKeyOfEachRoot) {
     EXPECT_TRUE(IsChromeInstalled(HKEY_CURRENT_USER));
 
     // A folder without chrome.exe, an empty value, and a key without the value are not an installation.
-    SetRegStringForTest(HKEY_LOCAL_MACHINE, kUninstallKey, L"InstallLocation", chrome.dir().path() + L"\\nothing");
+    SetRegStringForTest(HKEY_LOCAL_MACHINE, kUninstallKey, L"InstallLocation",
+                        chrome.dir().path() + L"\\nothing");
     EXPECT_FALSE(IsChromeInstalled(HKEY_LOCAL_MACHINE));
     SetRegStringForTest(HKEY_LOCAL_MACHINE, kUninstallKey, L"InstallLocation", L"");
     EXPECT_FALSE(IsChromeInstalled(HKEY_LOCAL_MACHINE));
@@ -97,10 +98,12 @@ TEST_F(ChromeProcess, GetChromeAppPathReadsTheDefaultValue) {
     EXPECT_FALSE(GetChromeAppPath(HKEY_LOCAL_MACHINE, buffer));
     ASSERT_TRUE(GetChromeAppPath(HKEY_CURRENT_USER, buffer));
     EXPECT_STREQ(buffer, L"C:\\Chrome\\chrome.exe");
-    SetRegStringForTest(HKEY_CURRENT_USER, kAppPathsKey, nullptr, L"\"C:\\Program Files\\Chrome\\chrome.exe\"");
+    SetRegStringForTest(HKEY_CURRENT_USER, kAppPathsKey, nullptr,
+                        L"\"C:\\Program Files\\Chrome\\chrome.exe\"");
     ASSERT_TRUE(GetChromeAppPath(HKEY_CURRENT_USER, buffer));
     EXPECT_STREQ(buffer, L"C:\\Program Files\\Chrome\\chrome.exe");
-    SetRegStringForTest(HKEY_CURRENT_USER, kAppPathsKey, nullptr, std::wstring(300, L'x'));  // longer than a path
+    // Longer than a path.
+    SetRegStringForTest(HKEY_CURRENT_USER, kAppPathsKey, nullptr, std::wstring(300, L'x'));
     EXPECT_FALSE(GetChromeAppPath(HKEY_CURRENT_USER, buffer));
 }
 

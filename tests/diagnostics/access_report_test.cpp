@@ -185,7 +185,8 @@ TEST(WriteAccessReport, ReportsTheTargetsOfTheMakersKey) {
     SetRegStringForTest(HKEY_LOCAL_MACHINE, key + L"\\A_Game", L"RootPath", game);
     SetRegStringForTest(HKEY_LOCAL_MACHINE, key + L"\\A_Game\\Sub", L"RootPath", dir / L"never searched");
     SetRegStringForTest(HKEY_LOCAL_MACHINE, key + L"\\A_Game\\Sub", L"Executable", exe);
-    SetRegStringForTest(HKEY_LOCAL_MACHINE, key + L"\\B_Tools\\Inner", L"RootPath", missing);  // B_Tools: no values
+    // B_Tools itself has no values.
+    SetRegStringForTest(HKEY_LOCAL_MACHINE, key + L"\\B_Tools\\Inner", L"RootPath", missing);
 
     UserInfo user;
     TempLogContext<> context(L"acrlog");

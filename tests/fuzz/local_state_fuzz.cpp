@@ -61,7 +61,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         doc.Parse<rapidjson::kParseIterativeFlag | rapidjson::kParseNumbersAsStringsFlag>(text.c_str());
         if (valid) Check(!doc.HasParseError() || doc.GetParseError() == rapidjson::kParseErrorNumberTooBig,
                          "valid only when JSON");
-        if (!doc.HasParseError() && doc.IsObject() && !doc.HasMember("protocol_handler") && json_text::NestingDepth(text) <= 512)
+        if (!doc.HasParseError() && doc.IsObject() && !doc.HasMember("protocol_handler") &&
+            json_text::NestingDepth(text) <= 512)
             Check(valid, "JSON object without protocol_handler is usable");
     }
     if (!valid) return 0;

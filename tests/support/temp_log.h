@@ -23,7 +23,8 @@ public:
 
     const TempDir& dir() const { return dir_; }
     const std::wstring& logFile() const { return logFile_; }
-    std::vector<std::wstring> Messages(std::vector<std::wstring>* rawLines = nullptr, bool* hadBom = nullptr) const {
+    std::vector<std::wstring> Messages(std::vector<std::wstring>* rawLines = nullptr,
+                                       bool* hadBom = nullptr) const {
         return ReadLogMessages(logFile_, rawLines, hadBom);
     }
 

@@ -265,7 +265,8 @@ void DeleteRegTreeForTest(HKEY root, const std::wstring& path, REGSAM view) {
 
 void SetRegStringForTest(HKEY root, const std::wstring& path, const wchar_t* name, const std::wstring& text) {
     orlyn::UniqueHkey key;
-    ASSERT_EQ(orlyn::CreateRegKey(root, path.c_str(), KEY_ALL_ACCESS, orlyn::RegView::Default, key), ERROR_SUCCESS);
+    ASSERT_EQ(orlyn::CreateRegKey(root, path.c_str(), KEY_ALL_ACCESS, orlyn::RegView::Default, key),
+              ERROR_SUCCESS);
     ASSERT_EQ(orlyn::SetRegString(key.get(), name, text.c_str()), ERROR_SUCCESS);
 }
 
