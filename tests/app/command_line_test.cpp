@@ -1,8 +1,7 @@
-// The command line of unattended runs, and the exit codes a run ends with.
+// The command line of unattended runs.
 #include <gtest/gtest.h>
 
 #include "app/command_line.h"
-#include "app/run_result.h"
 #include "app/run_setup.h"
 #include "common/string_format.h"
 
@@ -93,35 +92,5 @@ TEST(CommandLine, ResumeSwitchesRepeatTheModeRestartChoiceAndLogAndParseBack) {
         EXPECT_EQ(again.mode, options.mode);
         EXPECT_EQ(again.forceRestart, options.forceRestart);
         EXPECT_EQ(again.logCopyPath, options.logCopyPath);
-    }
-}
-
-TEST(CommandLine, SplitsArgumentsAsTheSystemDoes) {
-    EXPECT_TRUE(run_setup::SplitArguments(L"").empty());
-    EXPECT_TRUE(run_setup::SplitArguments(nullptr).empty());
-    EXPECT_EQ(run_setup::SplitArguments(L"/quiet  /log \"C:\\a b\\c.log\" --start"),
-              (std::vector<std::wstring>{L"/quiet", L"/log", L"C:\\a b\\c.log", L"--start"}));
-}
-
-TEST(RunResult, ExitCodeFollowsHowTheRunEnded) {
-    using run_result::RunEnd;
-    struct Case {
-        const char* name;
-        RunEnd end;
-        int code;
-    } cases[] = {
-        {"start declined", {false, false, false, 0, false}, 1602},
-        {"dialog not created", {true, false, false, 0, false}, 1603},
-        {"initialisation error", {true, true, false, 0, false}, 1603},
-        {"final state", {true, true, true, 6, false}, 0},
-        {"failure not retried", {true, true, true, 7, false}, 1603},
-        {"restart requested and accepted", {true, true, true, 4, true}, 1641},
-        {"restart left for later", {true, true, true, 4, false}, 3010},
-        {"closed during the removal", {true, true, true, 2, false}, 1602},
-        {"closed before the check", {true, true, true, 0, false}, 1602},
-    };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.name);
-        EXPECT_EQ(run_result::ExitCodeFor(c.end), c.code);
     }
 }

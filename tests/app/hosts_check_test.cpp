@@ -4,6 +4,7 @@
 #include "app/orlyn_repair_dlg.h"
 #include "build_settings.h"
 #include "common/string_format.h"
+#include "support/temp_log.h"
 #include "support/test_support.h"
 
 TEST(HostsScan, SuffixesAreTheBuildsTwoDomains) {
@@ -22,14 +23,13 @@ TEST(CheckHostsFile, LogsAndReturnsEachMatchingLineInFileOrder) {
     ASSERT_TRUE(testing_support::WriteFileBytes(
         etc + L"\\hosts", "# comment\r\n" + orlyn::ToUtf8(first) + "\r\n::1 localhost\r\n" + orlyn::ToUtf8(second) +
                               " \r\n"));
-    testing_support::TempDir logs(L"log");
-    COrlynRepairDlg dialog;  // not run: only its context and the check
+    testing_support::TempLogContext<COrlynRepairDlg> dialog;  // not run: only its context and the check
     wcscpy_s(dialog.windowsFolder, windows.path().c_str());
-    ASSERT_TRUE(dialog.OpenLog((logs / L"r.log").c_str()));
+    ASSERT_TRUE(dialog.logOpened());
 
     EXPECT_EQ(dialog.CheckHostsFile(), first + L"\r\n" + second + L"\r\n");
     dialog.CloseLog();
-    auto messages = testing_support::ReadLogMessages(logs / L"r.log");
+    auto messages = dialog.Messages();
     EXPECT_EQ(messages, (std::vector<std::wstring>{L"Error\thosts 파일에 수정사항이 있습니다.", first,
                                                    L"Error\thosts 파일에 수정사항이 있습니다.", second}));
 }

@@ -2,6 +2,7 @@
 
 #include "app/log_disposal.h"
 #include "app/repair_context.h"
+#include "support/temp_log.h"
 #include "support/test_support.h"
 
 using testing_support::FileExists;
@@ -27,7 +28,7 @@ TEST(LogDisposal, DeletesMovesOrLeavesTheLogByHowTheRunEnded) {
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
-        testing_support::TempDir desktop(L"desk"), data(L"data");
+        testing_support::TempDir data(L"data");
         std::wstring archive = data / L"Orlyn\\Common";
         if (c.archiveFolder) {
             ASSERT_TRUE(testing_support::CreateFolders(archive));
@@ -36,9 +37,9 @@ TEST(LogDisposal, DeletesMovesOrLeavesTheLogByHowTheRunEnded) {
             ASSERT_TRUE(testing_support::WriteFileText(archive + L"\\OrlynRepair.log", L"old"));
         }
 
-        CRepairContext context;
-        std::wstring log = desktop / L"OrlynRepair.log";
-        ASSERT_TRUE(context.OpenLog(log.c_str()));
+        testing_support::TempLogContext<> context(L"desk");  // the log on the desktop
+        const std::wstring& log = context.logFile();
+        ASSERT_TRUE(context.logOpened());
         context.WriteLog(L"entry\n");
         wcscpy_s(context.allUsersAppDataFolder, c.noDataFolder ? L"" : data.path().c_str());
         context.sequenceStarted = c.started;

@@ -9,8 +9,10 @@
 #include "scripted_repair_dlg.h"
 #include "support/test_support.h"
 
+using app_tests::RemovalFailsThenRestarts;
 using app_tests::RepairRunScope;
 using app_tests::ScriptedRepairDlg;
+using testing_support::ReadLogMessages;
 using testing_support::RecordedSystemCalls;
 using testing_support::ScriptedMessageBoxes;
 
@@ -30,8 +32,6 @@ std::vector<UINT_PTR> ChainTimers(const ScriptedRepairDlg& dialog) {
     }
     return chain;
 }
-
-std::vector<std::wstring> LogMessages(const std::wstring& path) { return testing_support::ReadLogMessages(path); }
 
 bool Contains(const std::vector<std::wstring>& lines, const std::wstring& line) {
     return std::find(lines.begin(), lines.end(), line) != lines.end();
@@ -181,10 +181,7 @@ TEST(RepairDialog, RemovalFailureWithRestartAcceptedWritesTheResumeEntryAndClose
     ScriptedMessageBoxes boxes({IDYES});
     RecordedSystemCalls calls(TRUE);
     ScriptedRepairDlg dialog;
-    dialog.phase = [](ScriptedRepairDlg& d, int state, int) {
-        if (state == COrlynRepairDlg::kStateRestart) d.RebootAndResume();
-        return state != COrlynRepairDlg::kStateRemoval;
-    };
+    dialog.phase = RemovalFailsThenRestarts;
     RunDialog(dialog);
 
     EXPECT_EQ(dialog.PhasesRun(), (std::vector<int>{1, 2, 4}));
@@ -330,13 +327,13 @@ TEST(RepairDialog, CloseDuringAPhaseWaitsForTheWorkerAndIgnoresItsResult) {
     EXPECT_EQ(dialog.PhasesRun(), (std::vector<int>{1}));
     EXPECT_EQ(boxes.Count(), 0u);
     EXPECT_EQ(dialog.LastLogDisposition(), LogDisposition::Left);
-    auto before = LogMessages(app_tests::DesktopLogPath());
+    auto before = ReadLogMessages(app_tests::DesktopLogPath());
     EXPECT_TRUE(Contains(before, L"late context entry"));
     EXPECT_TRUE(Contains(before, L"late handle entry"));
     // After close both writers write nothing.
     dialog.WriteLog(L"after close\n");
     dialog.logHandle.WriteLog(L"after close\n");
-    EXPECT_EQ(LogMessages(app_tests::DesktopLogPath()), before);
+    EXPECT_EQ(ReadLogMessages(app_tests::DesktopLogPath()), before);
 }
 
 // The error box stays up longer than timer 100's and timer 101's delays together, and the page's
@@ -593,7 +590,7 @@ TEST(RepairDialog, FinalStateWarnsAboutRedirectedDomainsThenReportsSuccessOnTop)
     EXPECT_TRUE(topmostAtSuccess);
     EXPECT_TRUE(calls.OpenedPages().empty());
     ASSERT_EQ(dialog.LastLogDisposition(), LogDisposition::Moved);
-    auto messages = LogMessages(app_tests::ArchivedLogPath());
+    auto messages = ReadLogMessages(app_tests::ArchivedLogPath());
     EXPECT_TRUE(Contains(messages, L"Error\thosts 파일에 수정사항이 있습니다."));
     EXPECT_TRUE(Contains(messages, redirected));
 }

@@ -123,6 +123,11 @@ std::wstring Folder(int csidl) {
 }
 }  // namespace
 
+bool RemovalFailsThenRestarts(ScriptedRepairDlg& dialog, int state, int) {
+    if (state == COrlynRepairDlg::kStateRestart) dialog.RebootAndResume();
+    return state != COrlynRepairDlg::kStateRemoval;
+}
+
 std::wstring DesktopLogPath() { return Folder(CSIDL_COMMON_DESKTOPDIRECTORY) + L"\\OrlynRepair.log"; }
 std::wstring ArchiveFolder() { return Folder(CSIDL_COMMON_APPDATA) + L"\\Orlyn\\Common"; }
 std::wstring ArchivedLogPath() { return ArchiveFolder() + L"\\OrlynRepair.log"; }

@@ -85,6 +85,9 @@ private:
     std::atomic<bool> timedOut_{false};
 };
 
+// A phase script: the removal fails, and the restart state asks for the restart as the program does.
+bool RemovalFailsThenRestarts(ScriptedRepairDlg& dialog, int state, int previousRuns);
+
 // The repair log's place on the all-users desktop, and the archive under the all-users data folder.
 std::wstring DesktopLogPath();
 std::wstring ArchivedLogPath();

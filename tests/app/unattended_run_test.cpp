@@ -14,6 +14,7 @@
 #include "scripted_repair_dlg.h"
 #include "support/test_support.h"
 
+using app_tests::RemovalFailsThenRestarts;
 using app_tests::RepairRunScope;
 using app_tests::ScriptedRepairDlg;
 using testing_support::RecordedSystemCalls;
@@ -102,10 +103,7 @@ TEST(UnattendedRun, RemovalNeedingARestartWithoutForceRestartLeavesTheEntryWithT
     ScriptedMessageBoxes boxes;
     RecordedSystemCalls calls(TRUE);
     ScriptedRepairDlg dialog;
-    dialog.phase = [](ScriptedRepairDlg& d, int state, int) {
-        if (state == COrlynRepairDlg::kStateRestart) d.RebootAndResume();
-        return state != COrlynRepairDlg::kStateRemoval;
-    };
+    dialog.phase = RemovalFailsThenRestarts;
     EXPECT_EQ(RunLikeTheApplication(dialog), run_result::kRestartRequired);
 
     EXPECT_EQ(boxes.Count(), 0u);
@@ -127,10 +125,7 @@ TEST(UnattendedRun, ForceRestartRequestsTheRestartAndEnds1641OrEnds3010WhenRefus
         ScriptedMessageBoxes boxes;
         RecordedSystemCalls calls(accepted);
         ScriptedRepairDlg dialog;
-        dialog.phase = [](ScriptedRepairDlg& d, int state, int) {
-            if (state == COrlynRepairDlg::kStateRestart) d.RebootAndResume();
-            return state != COrlynRepairDlg::kStateRemoval;
-        };
+        dialog.phase = RemovalFailsThenRestarts;
         // Refused, nobody is there to close the dialog: it closes itself (else the watchdog ends it).
         EXPECT_EQ(RunLikeTheApplication(dialog),
                   accepted ? run_result::kRestartStarted : run_result::kRestartRequired);
@@ -152,10 +147,7 @@ TEST(UnattendedRun, ResumedRunWhoseRemovalFailsAgainDoesNotRestartOnceMore) {
     RecordedSystemCalls calls(TRUE);
     ScriptedRepairDlg dialog;
     dialog.commandLine = L"OrlynRepair.exe --start /quiet /forcerestart";
-    dialog.phase = [](ScriptedRepairDlg& d, int state, int) {
-        if (state == COrlynRepairDlg::kStateRestart) d.RebootAndResume();
-        return state != COrlynRepairDlg::kStateRemoval;
-    };
+    dialog.phase = RemovalFailsThenRestarts;
     EXPECT_EQ(RunLikeTheApplication(dialog), run_result::kRestartRequired);
     EXPECT_EQ(boxes.Count(), 0u);
     EXPECT_EQ(calls.RestartCount(), 0);

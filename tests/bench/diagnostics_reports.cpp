@@ -7,6 +7,7 @@
 #include "app/repair_context.h"
 #include "diagnostics/access_report.h"
 #include "diagnostics/system_info.h"
+#include "support/temp_log.h"
 #include "support/test_support.h"
 
 namespace {
@@ -34,9 +35,8 @@ int main() {
     ::QueryPerformanceCounter(&end);
     std::printf("GatherSystemInfo, later calls: %.1f ms each\n", Milliseconds(start, end, frequency) / kRounds);
 
-    testing_support::TempDir dir(L"bench");
-    CRepairContext context;
-    if (!context.OpenLog((dir / L"repair.log").c_str())) return 1;
+    testing_support::TempLogContext<> context(L"bench");
+    if (!context.logOpened()) return 1;
     ::QueryPerformanceCounter(&start);
     for (int i = 0; i < kRounds; ++i) WriteAccessReport(context, context.aclInfo);
     ::QueryPerformanceCounter(&end);

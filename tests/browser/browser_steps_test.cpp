@@ -10,67 +10,52 @@
 #include "browser/custom_scheme.h"
 #include "common/registry.h"
 #include "common/string_format.h"
+#include "support/temp_log.h"
 #include "support/test_support.h"
 
 using namespace testing_support;
+using browser_test::kAppPathsKey;
+using browser_test::kUninstallKey;
 
 namespace {
 
-const wchar_t kUninstallKey[] = L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Google Chrome";
-const wchar_t kAppPathsKey[] = L"Software\\Microsoft\\Windows\\CurrentVersion\\App Paths\\Chrome.exe";
-const wchar_t kMakerKey[] = L"SOFTWARE\\Orlyn";
 const wchar_t kMachineSchemeKey[] = L"Software\\Classes\\tsl";
 
 // The product folder, Chrome's uninstall entry and the user's Local State, set up for a test and put
 // back afterwards; the scheme is unregistered before and after.
 class InstallStepFixture {
 public:
-    InstallStepFixture() : dir_(L"steps") {
+    InstallStepFixture() {
         (void)CCustomScheme(L"tsl").Unregister();
-        orlyn::UniqueHkey maker;
-        hadMakerKey_ = orlyn::OpenRegKey(HKEY_LOCAL_MACHINE, kMakerKey, KEY_READ, orlyn::RegView::Default, maker) ==
-                       ERROR_SUCCESS;
-        productFolder_ = dir_ / L"TSL";
+        productFolder_ = ctx.dir() / L"TSL";
         CreateFolders(productFolder_);
-        SetString(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Orlyn\\TSL", L"InstallDirectory", productFolder_);
+        SetRegStringForTest(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Orlyn\\TSL", L"InstallDirectory", productFolder_);
         localState_ = GetLocalStatePath();
         hadLocalState_ = FileExists(localState_);
         original_ = ReadFileBytes(localState_);
         CreateFolders(localState_.substr(0, localState_.find_last_of(L'\\')));
-        ctx.OpenLog((dir_ / L"OrlynRepair.log").c_str());
     }
     ~InstallStepFixture() {
-        ctx.CloseLog();
         (void)CCustomScheme(L"tsl").Unregister();
         DeleteRegTreeForTest(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Orlyn\\TSL");
-        if (!hadMakerKey_) DeleteRegTreeForTest(HKEY_LOCAL_MACHINE, kMakerKey);
-        DeleteRegTreeForTest(HKEY_LOCAL_MACHINE, kUninstallKey);
-        for (HKEY root : {HKEY_LOCAL_MACHINE, HKEY_CURRENT_USER}) DeleteRegTreeForTest(root, kAppPathsKey);
+        browser_test::DeleteChromeRegistrations();
         if (hadLocalState_) WriteFileBytes(localState_, original_);
         else ::DeleteFileW(localState_.c_str());
     }
-    static void SetString(HKEY root, const std::wstring& path, const wchar_t* name, const std::wstring& text) {
-        orlyn::UniqueHkey key;
-        ASSERT_EQ(orlyn::CreateRegKey(root, path.c_str(), KEY_ALL_ACCESS, orlyn::RegView::Default, key),
-                  ERROR_SUCCESS);
-        ASSERT_EQ(orlyn::SetRegString(key.get(), name, text.c_str()), ERROR_SUCCESS);
-    }
     void InstallChrome(const std::wstring& folder) {
-        SetString(HKEY_LOCAL_MACHINE, kUninstallKey, L"InstallLocation", folder);
+        SetRegStringForTest(HKEY_LOCAL_MACHINE, kUninstallKey, L"InstallLocation", folder);
     }
-    std::vector<std::wstring> Messages() { return ReadLogMessages(dir_ / L"OrlynRepair.log"); }
     const std::wstring& productFolder() const { return productFolder_; }
     const std::wstring& localState() const { return localState_; }
 
-    CRepairContext ctx;
+    TempLogContext<> ctx{L"steps"};
 
 private:
-    TempDir dir_;
+    MakerKeyScope maker_;  // made by the product key when missing
     std::wstring productFolder_;
     std::wstring localState_;
     std::string original_;
     bool hadLocalState_ = false;
-    bool hadMakerKey_ = false;
 };
 
 // The machine's scheme key, present but closed to this program (neither read nor write), as a key left by
@@ -111,7 +96,7 @@ TEST(InstallBrowserIntegration, RegistersTheProductsHandlerAndLeavesChromeAloneW
     EXPECT_EQ(ReadCommand(HKEY_LOCAL_MACHINE), L"\"" + f.productFolder() + L"\\TSL.exe\" \"%1\"");
     EXPECT_EQ(ReadFileBytes(f.localState()), R"({"x":1})");
     EXPECT_EQ(f.ctx.chromeRestart, 1);
-    EXPECT_TRUE(f.Messages().empty());
+    EXPECT_TRUE(f.ctx.Messages().empty());
 }
 
 TEST(InstallBrowserIntegration, ClosesARunningChromeAddsTheExclusionAndStartsItAgain) {
@@ -131,7 +116,7 @@ TEST(InstallBrowserIntegration, ClosesARunningChromeAddsTheExclusionAndStartsItA
     EXPECT_EQ(f.ctx.chromeRestart, 0);
     std::wstring restart = chrome.WaitForLaunchWith(L"--restore-last-session");
     EXPECT_FALSE(restart.empty()) << "Chrome was not started again";
-    auto messages = f.Messages();
+    auto messages = f.ctx.Messages();
     ASSERT_EQ(messages.size(), 1u);
     EXPECT_EQ(messages[0], L"OK\t복구를 위해 Google Chrome을 재시작 합니다.");
 }
@@ -159,7 +144,7 @@ TEST(InstallBrowserIntegration, AtTheEndOfANormalRunStartsChromeWithoutAWindowAn
     browser_test::FakeChrome chrome;
     ASSERT_TRUE(chrome.ok());
     f.InstallChrome(chrome.folder());
-    InstallStepFixture::SetString(HKEY_LOCAL_MACHINE, kAppPathsKey, nullptr, chrome.exe());
+    SetRegStringForTest(HKEY_LOCAL_MACHINE, kAppPathsKey, nullptr, chrome.exe());
     ASSERT_TRUE(WriteFileBytes(f.localState(), R"({"protocol_handler":{"excluded_schemes":{"mailto":true}}})"));
     ASSERT_FALSE(IsChromeRunning());
     f.ctx.chromeRestart = 1;
@@ -170,7 +155,7 @@ TEST(InstallBrowserIntegration, AtTheEndOfANormalRunStartsChromeWithoutAWindowAn
     // Its own executable list is empty, so Chrome comes back through its App Paths registration.
     EXPECT_EQ(chrome.WaitForLaunchWith(L" --no-startup-window"), L"\"" + chrome.exe() + L"\" --no-startup-window");
     EXPECT_EQ(chrome.Launches().size(), 1u);
-    EXPECT_TRUE(f.Messages().empty()) << "nothing was shut down here, so there is no restart line";
+    EXPECT_TRUE(f.ctx.Messages().empty()) << "nothing was shut down here, so there is no restart line";
 }
 
 TEST(InstallBrowserIntegration, RegistersForTheCurrentUserWhenTheMachineRefuses) {
@@ -186,7 +171,7 @@ TEST(InstallBrowserIntegration, RegistersForTheCurrentUserWhenTheMachineRefuses)
         EXPECT_TRUE(scheme.IsRegistered(HKEY_CURRENT_USER));
         EXPECT_EQ(ReadCommand(HKEY_CURRENT_USER), L"\"" + f.productFolder() + L"\\TSL.exe\" \"%1\"");
     }
-    EXPECT_TRUE(f.Messages().empty());
+    EXPECT_TRUE(f.ctx.Messages().empty());
 }
 
 TEST(InstallBrowserIntegration, AnExclusionAlreadyPresentLeavesChromeAndTheFlagAlone) {
@@ -194,7 +179,7 @@ TEST(InstallBrowserIntegration, AnExclusionAlreadyPresentLeavesChromeAndTheFlagA
     browser_test::FakeChrome chrome;
     ASSERT_TRUE(chrome.ok());
     f.InstallChrome(chrome.folder());
-    InstallStepFixture::SetString(HKEY_LOCAL_MACHINE, kAppPathsKey, nullptr, chrome.exe());
+    SetRegStringForTest(HKEY_LOCAL_MACHINE, kAppPathsKey, nullptr, chrome.exe());
     const std::string excluded = R"({"protocol_handler":{"excluded_schemes":{"tsl":false}}})";
     ASSERT_TRUE(WriteFileBytes(f.localState(), excluded));
     ASSERT_TRUE(IsSchemeExcludedInFile(f.localState(), L"tsl"));
@@ -208,5 +193,5 @@ TEST(InstallBrowserIntegration, AnExclusionAlreadyPresentLeavesChromeAndTheFlagA
     EXPECT_EQ(f.ctx.chromeRestart, 1) << "the restart waits for a step that finds the exclusion missing";
     EXPECT_EQ(::WaitForSingleObject(running.Handle(), 0), static_cast<DWORD>(WAIT_TIMEOUT)) << "Chrome was closed";
     EXPECT_EQ(chrome.Launches().size(), 1u) << "only the test's own start";
-    EXPECT_TRUE(f.Messages().empty());
+    EXPECT_TRUE(f.ctx.Messages().empty());
 }

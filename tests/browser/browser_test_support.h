@@ -1,5 +1,5 @@
 // Helpers of the browser tests: a stand-in chrome.exe in a folder of its own, a desktop shell window,
-// and the clean-up of every chrome.exe a test started.
+// and the clean-up of every chrome.exe a test started and of Chrome's registrations.
 #pragma once
 
 #include <windows.h>
@@ -15,6 +15,18 @@
 namespace browser_test {
 
 constexpr DWORD kTimeoutMs = 15000;
+
+// Where Chrome's installer registers it: its uninstall entry (InstallLocation) and its App Paths entry.
+const wchar_t kUninstallKey[] = L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Google Chrome";
+const wchar_t kAppPathsKey[] = L"Software\\Microsoft\\Windows\\CurrentVersion\\App Paths\\Chrome.exe";
+
+// Removes both of Chrome's registrations from HKLM and HKCU.
+inline void DeleteChromeRegistrations() {
+    for (HKEY root : {HKEY_LOCAL_MACHINE, HKEY_CURRENT_USER}) {
+        testing_support::DeleteRegTreeForTest(root, kUninstallKey);
+        testing_support::DeleteRegTreeForTest(root, kAppPathsKey);
+    }
+}
 
 // Ends every process of that name in the prefix and waits for each to be gone.
 inline void EndAllChrome(const wchar_t* name = L"chrome.exe") {

@@ -7,6 +7,7 @@
 
 #include "app/repair_context.h"
 #include "common/string_format.h"
+#include "support/temp_log.h"
 #include "support/test_support.h"
 
 using namespace testing_support;
@@ -19,7 +20,7 @@ struct TimerCall {
     UINT elapseMs;
 };
 
-// A repair context with a log in a temporary folder that records its timer requests.
+// A repair context that records its timer requests.
 class TimerRecordingContext : public CRepairContext {
 public:
     void ArmTimer(UINT id, UINT elapseMs) override {
@@ -49,14 +50,13 @@ protected:
         cookies_ = ShellFolder(CSIDL_COOKIES, TRUE);
         ASSERT_FALSE(cache_.empty());
         ASSERT_FALSE(cookies_.empty());
-        logPath_ = dir_ / L"OrlynRepair.log";
-        ASSERT_TRUE(context_.OpenLog(logPath_.c_str()));
+        ASSERT_TRUE(context_.logOpened());
         context_.BeginPhaseItems(40);
     }
     std::vector<std::wstring> RunAndReadLog(bool expectedResult) {
         EXPECT_EQ(context_.ClearInternetCache(), expectedResult);
         context_.CloseLog();
-        return ReadLogMessages(logPath_);
+        return context_.Messages();
     }
     void ExpectTimerAndProgress() {
         ASSERT_EQ(context_.calls.size(), 2u);
@@ -71,9 +71,8 @@ protected:
         EXPECT_EQ(p.phaseItemsDone, 40u);
     }
 
-    TempDir dir_{L"cache"};
-    std::wstring cache_, cookies_, logPath_;
-    TimerRecordingContext context_;
+    std::wstring cache_, cookies_;
+    TempLogContext<TimerRecordingContext> context_{L"cache"};
 };
 
 }  // namespace

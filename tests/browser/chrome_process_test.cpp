@@ -14,15 +14,15 @@
 #include "support/test_support.h"
 
 using namespace testing_support;
+using browser_test::DeleteChromeRegistrations;
 using browser_test::EndAllChrome;
 using browser_test::FakeChrome;
+using browser_test::kAppPathsKey;
 using browser_test::kTimeoutMs;
+using browser_test::kUninstallKey;
 using browser_test::ShellWindow;
 
 namespace {
-
-const wchar_t kUninstallKey[] = L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Google Chrome";
-const wchar_t kAppPathsKey[] = L"Software\\Microsoft\\Windows\\CurrentVersion\\App Paths\\Chrome.exe";
 
 // Every test starts and ends without a chrome.exe in the prefix and without Chrome's registrations.
 class ChromeProcess : public ::testing::Test {
@@ -30,22 +30,11 @@ protected:
     void SetUp() override {
         EndAllChrome();
         ASSERT_FALSE(IsChromeRunning());
-        for (HKEY root : {HKEY_LOCAL_MACHINE, HKEY_CURRENT_USER}) {
-            DeleteRegTreeForTest(root, kUninstallKey);
-            DeleteRegTreeForTest(root, kAppPathsKey);
-        }
+        DeleteChromeRegistrations();
     }
     void TearDown() override {
         EndAllChrome();
-        for (HKEY root : {HKEY_LOCAL_MACHINE, HKEY_CURRENT_USER}) {
-            DeleteRegTreeForTest(root, kUninstallKey);
-            DeleteRegTreeForTest(root, kAppPathsKey);
-        }
-    }
-    static void SetString(HKEY root, const wchar_t* path, const wchar_t* name, const std::wstring& value) {
-        orlyn::UniqueHkey key;
-        ASSERT_EQ(orlyn::CreateRegKey(root, path, KEY_ALL_ACCESS, orlyn::RegView::Default, key), ERROR_SUCCESS);
-        ASSERT_EQ(orlyn::SetRegString(key.get(), name, value.c_str()), ERROR_SUCCESS);
+        DeleteChromeRegistrations();
     }
 };
 
@@ -85,33 +74,36 @@ TEST_F(ChromeProcess, IsChromeInstalledReadsTheUninstallKeyOfEachRoot) {
     EXPECT_FALSE(IsChromeInstalled(HKEY_CURRENT_USER));
 
     // Installed per user: only HKCU names it.
-    SetString(HKEY_CURRENT_USER, kUninstallKey, L"InstallLocation", chrome.folder());
+    SetRegStringForTest(HKEY_CURRENT_USER, kUninstallKey, L"InstallLocation", chrome.folder());
     EXPECT_FALSE(IsChromeInstalled(HKEY_LOCAL_MACHINE));
     EXPECT_TRUE(IsChromeInstalled(HKEY_CURRENT_USER));
-    SetString(HKEY_CURRENT_USER, kUninstallKey, L"InstallLocation", chrome.folder() + L"\\");
+    SetRegStringForTest(HKEY_CURRENT_USER, kUninstallKey, L"InstallLocation", chrome.folder() + L"\\");
     EXPECT_TRUE(IsChromeInstalled(HKEY_CURRENT_USER));
 
     // A folder without chrome.exe, an empty value, and a key without the value are not an installation.
-    SetString(HKEY_LOCAL_MACHINE, kUninstallKey, L"InstallLocation", chrome.dir().path() + L"\\nothing");
+    SetRegStringForTest(HKEY_LOCAL_MACHINE, kUninstallKey, L"InstallLocation",
+                        chrome.dir().path() + L"\\nothing");
     EXPECT_FALSE(IsChromeInstalled(HKEY_LOCAL_MACHINE));
-    SetString(HKEY_LOCAL_MACHINE, kUninstallKey, L"InstallLocation", L"");
+    SetRegStringForTest(HKEY_LOCAL_MACHINE, kUninstallKey, L"InstallLocation", L"");
     EXPECT_FALSE(IsChromeInstalled(HKEY_LOCAL_MACHINE));
     DeleteRegTreeForTest(HKEY_LOCAL_MACHINE, kUninstallKey);
-    SetString(HKEY_LOCAL_MACHINE, kUninstallKey, L"Other", chrome.folder());
+    SetRegStringForTest(HKEY_LOCAL_MACHINE, kUninstallKey, L"Other", chrome.folder());
     EXPECT_FALSE(IsChromeInstalled(HKEY_LOCAL_MACHINE));
 }
 
 TEST_F(ChromeProcess, GetChromeAppPathReadsTheDefaultValue) {
     wchar_t buffer[MAX_PATH];
     EXPECT_FALSE(GetChromeAppPath(HKEY_LOCAL_MACHINE, buffer));
-    SetString(HKEY_CURRENT_USER, kAppPathsKey, nullptr, L"C:\\Chrome\\chrome.exe");
+    SetRegStringForTest(HKEY_CURRENT_USER, kAppPathsKey, nullptr, L"C:\\Chrome\\chrome.exe");
     EXPECT_FALSE(GetChromeAppPath(HKEY_LOCAL_MACHINE, buffer));
     ASSERT_TRUE(GetChromeAppPath(HKEY_CURRENT_USER, buffer));
     EXPECT_STREQ(buffer, L"C:\\Chrome\\chrome.exe");
-    SetString(HKEY_CURRENT_USER, kAppPathsKey, nullptr, L"\"C:\\Program Files\\Chrome\\chrome.exe\"");
+    SetRegStringForTest(HKEY_CURRENT_USER, kAppPathsKey, nullptr,
+                        L"\"C:\\Program Files\\Chrome\\chrome.exe\"");
     ASSERT_TRUE(GetChromeAppPath(HKEY_CURRENT_USER, buffer));
     EXPECT_STREQ(buffer, L"C:\\Program Files\\Chrome\\chrome.exe");
-    SetString(HKEY_CURRENT_USER, kAppPathsKey, nullptr, std::wstring(300, L'x'));  // longer than a path
+    // Longer than a path.
+    SetRegStringForTest(HKEY_CURRENT_USER, kAppPathsKey, nullptr, std::wstring(300, L'x'));
     EXPECT_FALSE(GetChromeAppPath(HKEY_CURRENT_USER, buffer));
 }
 
@@ -166,7 +158,7 @@ TEST_F(ChromeProcess, BackgroundChromeIsTerminatedAndRestartedThroughAppPaths) {
     ASSERT_TRUE(shell.ok());
     EXPECT_FALSE(c.RestartChrome());  // no App Paths registration
     // Registered for the user only: HKLM is asked first, then HKCU.
-    SetString(HKEY_CURRENT_USER, kAppPathsKey, nullptr, chrome.exe());
+    SetRegStringForTest(HKEY_CURRENT_USER, kAppPathsKey, nullptr, chrome.exe());
     EXPECT_TRUE(c.RestartChrome());
     const std::wstring line = chrome.WaitForLaunchWith(L" --no-startup-window");
     EXPECT_EQ(line, L"\"" + chrome.exe() + L"\" --no-startup-window");
@@ -174,7 +166,7 @@ TEST_F(ChromeProcess, BackgroundChromeIsTerminatedAndRestartedThroughAppPaths) {
     // With both registrations the machine's wins.
     FakeChrome machine;
     ASSERT_TRUE(machine.ok());
-    SetString(HKEY_LOCAL_MACHINE, kAppPathsKey, nullptr, machine.exe());
+    SetRegStringForTest(HKEY_LOCAL_MACHINE, kAppPathsKey, nullptr, machine.exe());
     EXPECT_TRUE(c.RestartChrome());
     EXPECT_EQ(machine.WaitForLaunchWith(L" --no-startup-window"), L"\"" + machine.exe() + L"\" --no-startup-window");
     EXPECT_EQ(chrome.Launches().size(), 2u);  // its own start by the test, and the one above

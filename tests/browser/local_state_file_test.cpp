@@ -12,6 +12,7 @@
 #include "browser/chrome.h"
 #include "common/string_format.h"
 #include "common/unique_handle.h"
+#include "support/json_text.h"
 #include "support/test_support.h"
 
 using namespace testing_support;
@@ -40,22 +41,6 @@ std::vector<std::wstring> FilesIn(const std::wstring& folder) {
         if (!(fd.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) names.push_back(fd.cFileName);
     } while (::FindNextFileW(find.get(), &fd));
     return names;
-}
-
-bool Compact(const std::string& text) {
-    bool inString = false;
-    for (size_t i = 0; i < text.size(); ++i) {
-        char c = text[i];
-        if (inString) {
-            if (c == '\\') ++i;
-            else if (c == '"') inString = false;
-        } else if (c == '"') {
-            inString = true;
-        } else if (c == ' ' || c == '\n' || c == '\r' || c == '\t') {
-            return false;
-        }
-    }
-    return true;
 }
 
 }  // namespace
@@ -305,7 +290,7 @@ TEST(LocalStateFile, LargeFileSurvivesAdditionAndRemoval) {
 
     ASSERT_TRUE(AddSchemeExclusionToFile(path, L"tsl"));
     const std::string added = ReadFileBytes(path);
-    EXPECT_TRUE(Compact(added));
+    EXPECT_TRUE(json_text::IsCompact(added));
     rapidjson::Document afterAdd;
     afterAdd.Parse<kFlags>(added.c_str());
     ASSERT_FALSE(afterAdd.HasParseError());

@@ -10,9 +10,12 @@
 #include "common/unique_handle.h"
 #include "diagnostics/access_report.h"
 #include "install/access_list_readback.h"
+#include "support/temp_log.h"
 #include "support/test_support.h"
 
+using testing_support::SetRegStringForTest;
 using testing_support::TempDir;
+using testing_support::TempLogContext;
 
 namespace {
 
@@ -39,15 +42,6 @@ std::wstring NoTargetErrors(MakerKey state) {
                                        L"SOFTWARE\\Orlyn Registry Key open() Failure - Error : 2\n"
                                      : L"SOFTWARE\\Orlyn - RootPath : No Data\n"
                                        L"SOFTWARE\\Orlyn - Executable : No Data\n";
-}
-
-void SetString(const std::wstring& path, const wchar_t* name, const std::wstring& value) {
-    orlyn::UniqueHkey key;
-    ASSERT_EQ(ERROR_SUCCESS, ::RegCreateKeyExW(HKEY_LOCAL_MACHINE, path.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS,
-                                               nullptr, key.put(), nullptr));
-    if (!name) return;
-    ASSERT_EQ(ERROR_SUCCESS, ::RegSetValueExW(key.get(), name, 0, REG_SZ, reinterpret_cast<const BYTE*>(value.c_str()),
-                                              static_cast<DWORD>((value.size() + 1) * sizeof(wchar_t))));
 }
 
 using access_readback::WellKnownSid;
@@ -188,17 +182,15 @@ TEST(WriteAccessReport, ReportsTheTargetsOfTheMakersKey) {
 
     testing_support::ScopedRegKey maker(HKEY_LOCAL_MACHINE, kMakerKey);
     const std::wstring key = kMakerKey;
-    SetString(key + L"\\A_Game", L"RootPath", game);
-    SetString(key + L"\\A_Game\\Sub", L"RootPath", dir / L"never searched");
-    SetString(key + L"\\A_Game\\Sub", L"Executable", exe);
-    SetString(key + L"\\B_Tools", nullptr, L"");
-    SetString(key + L"\\B_Tools\\Inner", L"RootPath", missing);
+    SetRegStringForTest(HKEY_LOCAL_MACHINE, key + L"\\A_Game", L"RootPath", game);
+    SetRegStringForTest(HKEY_LOCAL_MACHINE, key + L"\\A_Game\\Sub", L"RootPath", dir / L"never searched");
+    SetRegStringForTest(HKEY_LOCAL_MACHINE, key + L"\\A_Game\\Sub", L"Executable", exe);
+    // B_Tools itself has no values.
+    SetRegStringForTest(HKEY_LOCAL_MACHINE, key + L"\\B_Tools\\Inner", L"RootPath", missing);
 
     UserInfo user;
-    TempDir logDir(L"acrlog");
-    const std::wstring logPath = logDir / L"repair.log";
-    CRepairContext context;
-    ASSERT_TRUE(context.OpenLog(logPath.c_str()));
+    TempLogContext<> context(L"acrlog");
+    ASSERT_TRUE(context.logOpened());
     WriteAccessReport(context, context.aclInfo);
     context.CloseLog();
 
@@ -226,18 +218,16 @@ TEST(WriteAccessReport, ReportsTheTargetsOfTheMakersKey) {
     Append(expected, {kRule, L"Target Name : " + missing, L"", kRule, L""});
     Append(expected, {kRule, L"Target Name : " + exe, L"", L"<entries>", kRule, L""});
     expected.push_back(L"");  // the piece after the report's last line feed
-    ExpectLogMatches(expected, testing_support::ReadLogMessages(logPath));
+    ExpectLogMatches(expected, context.Messages());
 }
 
 TEST(WriteAccessReport, WithoutAnyTargetReportsOnlyTheUserAndTheKeysErrors) {
     const MakerKey state = MakerKeyNow();
     if (state == MakerKey::Filled) GTEST_SKIP() << "HKLM\\SOFTWARE\\Orlyn has content on this machine";
     UserInfo user;
-    TempDir logDir(L"acrlog");
-    const std::wstring logPath = logDir / L"repair.log";
-    CRepairContext context;
+    TempLogContext<> context(L"acrlog");
     context.aclInfo.targets.push_back(AccessTarget{L"C:\\left over from before", {}});
-    ASSERT_TRUE(context.OpenLog(logPath.c_str()));
+    ASSERT_TRUE(context.logOpened());
     WriteAccessReport(context, context.aclInfo);
     context.CloseLog();
 
@@ -247,7 +237,7 @@ TEST(WriteAccessReport, WithoutAnyTargetReportsOnlyTheUserAndTheKeysErrors) {
     Append(expected, Pieces(errors));
     Append(expected, {kRule, L""});
     Append(expected, Pieces(user.report));
-    ExpectLogMatches(expected, testing_support::ReadLogMessages(logPath));
+    ExpectLogMatches(expected, context.Messages());
 }
 
 TEST(ApplyEveryoneAccess, GrantsOnTheLastTargetsWarnsAboutMissingFilesAndReportsAgain) {
@@ -272,11 +262,9 @@ TEST(ApplyEveryoneAccess, GrantsOnTheLastTargetsWarnsAboutMissingFilesAndReports
     }
 
     UserInfo user;
-    TempDir logDir(L"acelog");
-    const std::wstring logPath = logDir / L"repair.log";
-    CRepairContext context;
+    TempLogContext<> context(L"acelog");
     context.aclInfo.targets = {AccessTarget{folder, {}}, AccessTarget{present, {}}, AccessTarget{gone, {}}};
-    ASSERT_TRUE(context.OpenLog(logPath.c_str()));
+    ASSERT_TRUE(context.logOpened());
     ApplyEveryoneAccess(context, context.aclInfo);
     context.CloseLog();
 
@@ -307,7 +295,7 @@ TEST(ApplyEveryoneAccess, GrantsOnTheLastTargetsWarnsAboutMissingFilesAndReports
     Append(expected, Pieces(user.errors + NoTargetErrors(state)));
     Append(expected, {kRule, L""});
     Append(expected, Pieces(user.report));
-    ExpectLogMatches(expected, testing_support::ReadLogMessages(logPath));
+    ExpectLogMatches(expected, context.Messages());
     EXPECT_TRUE(context.aclInfo.targets.empty());
 }
 

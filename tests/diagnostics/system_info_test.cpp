@@ -11,9 +11,11 @@
 #include "common/registry.h"
 #include "common/string_format.h"
 #include "diagnostics/system_info.h"
+#include "support/temp_log.h"
 #include "support/test_support.h"
 
-using testing_support::TempDir;
+using testing_support::LogOpening;
+using testing_support::TempLogContext;
 
 TEST(OsNameLine, NamesEveryVersionOfTheTable) {
     struct Case {
@@ -217,18 +219,16 @@ TEST(ReadAdapterDescriptionFromRegistry, FollowsTheVideoDeviceMap) {
 }
 
 TEST(WriteSystemInfo, OpensTheLogWithTheSectionAndNoTimestamps) {
-    TempDir dir(L"sys");
-    const std::wstring logPath = dir / L"repair.log";
-    CRepairContext context;
+    TempLogContext<> context(L"sys", LogOpening::Later);
     context.GatherSystemInfo();
-    ASSERT_TRUE(context.OpenLog(logPath.c_str()));
+    ASSERT_TRUE(context.OpenTempLog());
     context.WriteSystemInfo();
     context.WriteLog(L"after\n");
     context.CloseLog();
 
     std::vector<std::wstring> raw;
     bool bom = false;
-    std::vector<std::wstring> messages = testing_support::ReadLogMessages(logPath, &raw, &bom);
+    std::vector<std::wstring> messages = context.Messages(&raw, &bom);
     EXPECT_TRUE(bom);
     std::wstring expectedText = FormatSystemInfo(context.systemInfo, ::IsUserAnAdmin() != FALSE);
     std::vector<std::wstring> expected;
@@ -242,13 +242,12 @@ TEST(WriteSystemInfo, OpensTheLogWithTheSectionAndNoTimestamps) {
 }
 
 TEST(WriteSystemInfo, WritesNothingWhenTheLogIsNotOpen) {
-    CRepairContext context;
+    TempLogContext<> context(L"sys", LogOpening::Later);
     context.GatherSystemInfo();
     EXPECT_NE(0u, context.systemInfo.memoryMb) << "the snapshot is gathered all the same";
     context.WriteSystemInfo();  // no stream: nothing to write to, no crash
-    TempDir dir(L"sys");
-    ASSERT_TRUE(context.OpenLog((dir / L"repair.log").c_str()));
+    ASSERT_TRUE(context.OpenTempLog());
     context.CloseLog();
     context.WriteSystemInfo();
-    EXPECT_TRUE(testing_support::ReadLogMessages(dir / L"repair.log").empty());
+    EXPECT_TRUE(context.Messages().empty());
 }

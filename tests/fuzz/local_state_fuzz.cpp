@@ -12,6 +12,7 @@
 #include <rapidjson/document.h>
 
 #include "browser/local_state_json.h"
+#include "tests/support/json_text.h"
 
 using local_state::EditResult;
 
@@ -43,41 +44,6 @@ std::vector<std::string> Numbers(const std::string& text) {
     return numbers;
 }
 
-bool Compact(const std::string& text) {
-    bool inString = false;
-    for (size_t i = 0; i < text.size(); ++i) {
-        const char c = text[i];
-        if (inString) {
-            if (c == '\\') ++i;
-            else if (c == '"') inString = false;
-        } else if (c == '"') {
-            inString = true;
-        } else if (c == ' ' || c == '\n' || c == '\r' || c == '\t') {
-            return false;
-        }
-    }
-    return true;
-}
-
-int Depth(const std::string& text) {
-    int depth = 0, deepest = 0;
-    bool inString = false;
-    for (size_t i = 0; i < text.size(); ++i) {
-        const char c = text[i];
-        if (inString) {
-            if (c == '\\') ++i;
-            else if (c == '"') inString = false;
-        } else if (c == '"') {
-            inString = true;
-        } else if (c == '{' || c == '[') {
-            if (++depth > deepest) deepest = depth;
-        } else if (c == '}' || c == ']') {
-            --depth;
-        }
-    }
-    return deepest;
-}
-
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
@@ -95,7 +61,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         doc.Parse<rapidjson::kParseIterativeFlag | rapidjson::kParseNumbersAsStringsFlag>(text.c_str());
         if (valid) Check(!doc.HasParseError() || doc.GetParseError() == rapidjson::kParseErrorNumberTooBig,
                          "valid only when JSON");
-        if (!doc.HasParseError() && doc.IsObject() && !doc.HasMember("protocol_handler") && Depth(text) <= 512)
+        if (!doc.HasParseError() && doc.IsObject() && !doc.HasMember("protocol_handler") &&
+            json_text::NestingDepth(text) <= 512)
             Check(valid, "JSON object without protocol_handler is usable");
     }
     if (!valid) return 0;
@@ -103,7 +70,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     Check(has == (add == EditResult::Unchanged), "add changes exactly when absent");
     Check(has == (remove == EditResult::Changed), "remove changes exactly when present");
     if (add == EditResult::Changed) {
-        Check(Compact(added), "added is compact");
+        Check(json_text::IsCompact(added), "added is compact");
         Check(Numbers(added) == Numbers(text), "add keeps every number");
         bool addedValid = false;
         Check(local_state::HasExclusion(added, "tsl", &addedValid) && addedValid, "added has the member");
@@ -115,7 +82,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
               "the added member is the last one");
     }
     if (remove == EditResult::Changed) {
-        Check(Compact(removed), "removed is compact");
+        Check(json_text::IsCompact(removed), "removed is compact");
         bool removedValid = false;
         Check(!local_state::HasExclusion(removed, "tsl", &removedValid) && removedValid, "removed lacks it");
         std::string again;

@@ -16,9 +16,11 @@
 #include "install/access_repair.h"
 #include "install/access_list_readback.h"
 #include "install/file_security.h"
+#include "support/temp_log.h"
 #include "support/test_support.h"
 
 using testing_support::TempDir;
+using testing_support::TempLogContext;
 using testing_support::UniqueName;
 
 namespace {
@@ -112,8 +114,6 @@ private:
     REGSAM view_;
     std::wstring base_;
 };
-
-std::vector<std::wstring> LogOf(const std::wstring& path) { return testing_support::ReadLogMessages(path); }
 
 // The list a repair writes is exactly two explicit entries without inheritance flags: Administrators
 // everything, then Everyone read. Nothing of the old list is kept. (Built from no old list, SET and GRANT
@@ -338,12 +338,11 @@ TEST(RepairComRegistryAccess, MissingComKeysCountAsAccessibleAndLogNothing) {
         if (::RegOpenKeyExW(root, path.c_str(), 0, KEY_READ, key.put()) == ERROR_SUCCESS)
             GTEST_SKIP() << "the module's COM keys exist on this machine";
     }
-    TempDir dir(L"acl");
-    CRepairContext context;
-    ASSERT_TRUE(context.OpenLog((dir / L"repair.log").c_str()));
+    TempLogContext<> context(L"acl");
+    ASSERT_TRUE(context.logOpened());
     EXPECT_TRUE(RepairComRegistryAccess(context));
     context.CloseLog();
-    EXPECT_TRUE(LogOf(dir / L"repair.log").empty());
+    EXPECT_TRUE(context.Messages().empty());
 }
 
 TEST(RepairComRegistryAccess, RepairsALockedComKeyInBothViews) {
@@ -374,12 +373,11 @@ TEST(RepairComRegistryAccess, RepairsALockedComKeyInBothViews) {
     ASSERT_EQ(ERROR_ACCESS_DENIED,
               ::RegOpenKeyExW(HKEY_CLASSES_ROOT, (progId + L"\\CLSID").c_str(), 0, KEY_ALL_ACCESS, probe.put()));
 
-    TempDir dir(L"acl");
-    CRepairContext context;
-    ASSERT_TRUE(context.OpenLog((dir / L"repair.log").c_str()));
+    TempLogContext<> context(L"acl");
+    ASSERT_TRUE(context.logOpened());
     EXPECT_TRUE(RepairComRegistryAccess(context));
     context.CloseLog();
-    EXPECT_TRUE(LogOf(dir / L"repair.log").empty());
+    EXPECT_TRUE(context.Messages().empty());
     EXPECT_EQ(ERROR_SUCCESS,
               ::RegOpenKeyExW(HKEY_CLASSES_ROOT, (progId + L"\\CLSID").c_str(), 0, KEY_ALL_ACCESS, probe.put()));
     ExpectRepairList(HKEY_CLASSES_ROOT, progId + L"\\CLSID");
@@ -432,12 +430,11 @@ TEST(RepairComRegistryAccess, RepairsALockedClassKeyOfThe64BitView) {
     ASSERT_EQ(ERROR_ACCESS_DENIED, openFully(server));
     EXPECT_EQ(orlyn::IsRunningUnderWow64(), !exists(clsid, 0)) << "under WOW64 the default view is the other one";
 
-    TempDir dir(L"acl");
-    CRepairContext context;
-    ASSERT_TRUE(context.OpenLog((dir / L"repair.log").c_str()));
+    TempLogContext<> context(L"acl");
+    ASSERT_TRUE(context.logOpened());
     EXPECT_TRUE(RepairComRegistryAccess(context));
     context.CloseLog();
-    EXPECT_TRUE(LogOf(dir / L"repair.log").empty());
+    EXPECT_TRUE(context.Messages().empty());
     EXPECT_EQ(ERROR_SUCCESS, openFully(clsid));
     EXPECT_EQ(ERROR_SUCCESS, openFully(server));
 }
@@ -449,15 +446,14 @@ TEST(RepairComRegistryAccess, LogsEveryFailingKeyInBothViewsAndChecksTheRest) {
     const std::wstring locked = tree.Name(L"locked");
     const wchar_t* keys[] = {L"HKEY_CLASSES_ROOT\\CLSID\\{00000000-0000-0000-0000-000000000001}", locked.c_str()};
 
-    TempDir dir(L"acl");
-    CRepairContext context;
-    ASSERT_TRUE(context.OpenLog((dir / L"repair.log").c_str()));
+    TempLogContext<> context(L"acl");
+    ASSERT_TRUE(context.logOpened());
     EXPECT_FALSE(RepairRegistryKeysAccess(context, keys, 2));
     context.CloseLog();
     const std::wstring failure = L"Error\tHKEY_CLASSES_ROOT\\CLSID\\{00000000-0000-0000-0000-000000000001} "
                                  L"레지스트리에 접근할 수 없습니다.";
     std::vector<std::wstring> expected = {failure, failure};
-    EXPECT_EQ(expected, LogOf(dir / L"repair.log"));
+    EXPECT_EQ(expected, context.Messages());
     EXPECT_EQ(ERROR_SUCCESS, tree.OpenFully(L"locked")) << "the key after the failing one was still repaired";
 }
 

@@ -18,6 +18,7 @@
 #include "install/machine_key_file.h"
 #include "install/payload_manifest_parse.h"
 #include "install/system_registrations.h"
+#include "support/temp_log.h"
 #include "support/test_support.h"
 
 using namespace testing_support;
@@ -36,23 +37,17 @@ const wchar_t kPolicyRoot[] = L"SOFTWARE\\Microsoft\\Internet Explorer\\Low Righ
 // A repair context whose folders and log live in a temporary folder. Its WOW64 answer is the real one:
 // true in the i686 run (the shipped 32-bit program under WoW64), false in the x86_64 run, which takes the
 // branches of a system without WOW64.
-class InstallContext : public CRepairContext {
+class InstallContext : public TempLogContext<> {
 public:
-    InstallContext() : dir_(L"inst") {
-        orlyn::CopyFixed(windowsFolder, MAX_PATH, (dir_ / L"Windows").c_str());
-        orlyn::CopyFixed(programFilesFolder, MAX_PATH, (dir_ / L"Program Files").c_str());
-        orlyn::CopyFixed(allUsersAppDataFolder, MAX_PATH, (dir_ / L"ProgramData").c_str());
-        OpenLog((dir_ / L"OrlynRepair.log").c_str());
+    InstallContext() : TempLogContext(L"inst") {
+        orlyn::CopyFixed(windowsFolder, MAX_PATH, (dir() / L"Windows").c_str());
+        orlyn::CopyFixed(programFilesFolder, MAX_PATH, (dir() / L"Program Files").c_str());
+        orlyn::CopyFixed(allUsersAppDataFolder, MAX_PATH, (dir() / L"ProgramData").c_str());
     }
-    ~InstallContext() override { CloseLog(); }
     HWND OwnerWindow() const override { return owner; }
-    std::vector<std::wstring> Messages() { return ReadLogMessages(dir_ / L"OrlynRepair.log"); }
     std::wstring AppData() const { return allUsersAppDataFolder; }
 
     HWND owner = nullptr;  // the dialog, for the boxes it owns
-
-private:
-    TempDir dir_;
 };
 
 PayloadEntry Entry(WORD id, const wchar_t* target, int action, const wchar_t* name = L"",
@@ -75,7 +70,6 @@ public:
         ::SHGetSpecialFolderPathW(nullptr, appData, CSIDL_COMMON_APPDATA, FALSE);
         orlynData_ = std::wstring(appData) + L"\\Orlyn";
         hadOrlynData_ = FolderExists(orlynData_);
-        hadMakerKey_ = KeyExists(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Orlyn");
         hadPreApproved64_ = KeyExists(HKEY_LOCAL_MACHINE, PreApprovedParent(), KEY_WOW64_64KEY);
         Clean();
     }
@@ -83,9 +77,8 @@ public:
         Clean();
         // The product folder and the machine key file's folder, where the install made them.
         if (!hadOrlynData_) DeleteTree(orlynData_);
-        // The keys above the product key and the 64-bit view's PreApproved key, where the install made
-        // them: later tests look for their absence.
-        if (!hadMakerKey_) DeleteRegTreeForTest(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Orlyn");
+        // The 64-bit view's PreApproved key, and the keys above the product key (maker_), where the install
+        // made them: later tests look for their absence.
         if (!hadPreApproved64_) DeleteRegTreeForTest(HKEY_LOCAL_MACHINE, PreApprovedParent(), KEY_WOW64_64KEY);
     }
     static std::wstring PreApprovedParent() { return std::wstring(kPreApproved, wcslen(kPreApproved) - 1); }
@@ -108,7 +101,7 @@ public:
 
 private:
     std::wstring orlynData_;
-    bool hadMakerKey_ = false;
+    MakerKeyScope maker_;
     bool hadPreApproved64_ = false;
     bool hadOrlynData_ = false;
 };
@@ -409,8 +402,8 @@ std::vector<std::wstring> Banner() { return {L"", kBannerRule, L"   신규 모�
 
 TEST(InstallModule, AWholeInstallWritesExactlyTheseLinesInThisOrder) {
     // The maker's key is the access report's source; the test needs it to itself.
-    bool hadMakerKey = KeyExists(HKEY_LOCAL_MACHINE, kMakerKey);
-    if (hadMakerKey) {
+    MakerKeyScope makerKey;  // removed at the end when the test made it
+    if (makerKey.existedBefore()) {
         orlyn::UniqueHkey maker;
         DWORD subkeys = 0, values = 0;
         ASSERT_EQ(::RegOpenKeyExW(HKEY_LOCAL_MACHINE, kMakerKey, 0, KEY_READ, maker.put()), ERROR_SUCCESS);
@@ -426,6 +419,10 @@ TEST(InstallModule, AWholeInstallWritesExactlyTheseLinesInThisOrder) {
     const std::wstring gameExe = game / L"game.exe";
     ASSERT_TRUE(WriteFileBytes(gameExe, "MZ"));
     const std::wstring gameKey = std::wstring(kMakerKey) + L"\\Game";
+    struct GameKeyCleanup {
+        std::wstring path;
+        ~GameKeyCleanup() { DeleteRegTreeForTest(HKEY_LOCAL_MACHINE, path); }
+    } gameKeyCleanup{gameKey};
     {
         orlyn::UniqueHkey key;
         ASSERT_EQ(orlyn::CreateRegKey(HKEY_LOCAL_MACHINE, gameKey.c_str(), KEY_ALL_ACCESS, orlyn::RegView::Default,
@@ -434,11 +431,6 @@ TEST(InstallModule, AWholeInstallWritesExactlyTheseLinesInThisOrder) {
         ASSERT_EQ(orlyn::SetRegString(key.get(), L"RootPath", game.path().c_str()), ERROR_SUCCESS);
         ASSERT_EQ(orlyn::SetRegString(key.get(), L"Executable", gameExe.c_str()), ERROR_SUCCESS);
     }
-    struct MakerKeyCleanup {
-        bool whole;
-        std::wstring game;
-        ~MakerKeyCleanup() { DeleteRegTreeForTest(HKEY_LOCAL_MACHINE, whole ? kMakerKey : game); }
-    } makerCleanup{!hadMakerKey, gameKey};
 
     InstallContext ctx;
     struct Window {

@@ -1,17 +1,13 @@
 // Fixture programs of the lock-holder and process tests, copied under image names of their own so that
-// no other test's processes share their names, and a log handle writing into a temporary log.
+// no other test's processes share their names.
 #pragma once
 
 #include <windows.h>
 
 #include <gtest/gtest.h>
 
-#include <memory>
 #include <string>
-#include <vector>
 
-#include "common/log_stream.h"
-#include "removal/log_handle.h"
 #include "support/test_support.h"
 
 namespace removal_test {
@@ -39,19 +35,5 @@ inline ::testing::AssertionResult StartReady(testing_support::ChildProcess& chil
     return ::testing::AssertionFailure() << "fixture not ready (wait " << wait << ", exit code "
                                          << child.ExitCode() << ")";
 }
-
-// A log handle that owns a log stream on a temporary file.
-class TempLog {
-public:
-    TempLog() : path_(dir_ / L"repair.log") { handle_.Attach(orlyn::LogStream::Create(path_.c_str()), true); }
-    ~TempLog() { handle_.Close(); }
-    CLogHandle& handle() { return handle_; }
-    std::vector<std::wstring> Messages() const { return testing_support::ReadLogMessages(path_); }
-
-private:
-    testing_support::TempDir dir_{L"log"};
-    std::wstring path_;
-    CLogHandle handle_;
-};
 
 }  // namespace removal_test

@@ -9,10 +9,12 @@
 #include "common/string_format.h"
 #include "removal/log_handle.h"
 #include "removal/removal_list.h"
+#include "support/temp_log.h"
 #include "support/test_support.h"
 
 using testing_support::FixturePath;
 using testing_support::TempDir;
+using testing_support::TempLogContext;
 
 namespace {
 
@@ -67,7 +69,7 @@ TEST(CheckOldModule, MarksEveryRowPresentOrAbsentAndRegistersPresentControls) {
                                               reinterpret_cast<const BYTE*>(L"1"), 2 * sizeof(wchar_t)));
     const std::wstring absentProcess = testing_support::UniqueName(L"orlyn_absent") + L".exe";
 
-    CRepairContext context;
+    TempLogContext<> context(L"chklog");
     context.removalList.processes = {Process(OwnImageName()), Process(absentProcess)};
     context.removalList.registryRows = {
         Key(kRootCurrentUser, keyPath),
@@ -79,13 +81,12 @@ TEST(CheckOldModule, MarksEveryRowPresentOrAbsentAndRegistersPresentControls) {
     context.removalList.folders = {Absolute(folder), Absolute(fileAsFolder), Absolute(dir / L"gone")};
     context.removalList.files = {Absolute(control), Absolute(broken), Absolute(upperCase), Absolute(folder),
                                  Absolute(dir / L"gone.dll")};
-    const std::wstring logPath = dir / L"repair.log";
-    ASSERT_TRUE(context.OpenLog(logPath.c_str()));
+    ASSERT_TRUE(context.logOpened());
     EXPECT_TRUE(context.CheckOldModule());
     context.CloseLog();
     ::SetEnvironmentVariableW(L"ORLYN_COM_FIXTURE_MARK", nullptr);
 
-    std::vector<std::wstring> log = testing_support::ReadLogMessages(logPath);
+    std::vector<std::wstring> log = context.Messages();
     const std::wstring rule(25, L'=');
     const std::vector<std::wstring> banner = {L"", rule, L"   모듈 체크 루틴", rule, L"", L"**Access Control Lists"};
     ASSERT_GT(log.size(), banner.size());
@@ -125,7 +126,7 @@ TEST(CheckOldModule, OnAMachineWithoutTheOldModuleEveryRowIsAbsent) {
     for (const wchar_t* image : {L"iexplore.exe"})
         if (IsProcessRunning(image)) GTEST_SKIP() << "Internet Explorer runs on this machine";
     TempDir dir(L"chk");
-    CRepairContext context;
+    TempLogContext<> context(L"chklog");
     // Every base folder is an empty folder of the test.
     const std::wstring base = dir.path() + L"\\";
     for (wchar_t* field : {context.windowsFolder, context.programFilesFolder, context.allUsersDesktopFolder,
@@ -136,12 +137,11 @@ TEST(CheckOldModule, OnAMachineWithoutTheOldModuleEveryRowIsAbsent) {
     const RemovalList& list = context.removalList;
     const size_t rowCount = list.processes.size() + list.registryRows.size() + list.folders.size() + list.files.size();
 
-    const std::wstring logPath = dir / L"repair.log";
-    ASSERT_TRUE(context.OpenLog(logPath.c_str()));
+    ASSERT_TRUE(context.logOpened());
     EXPECT_TRUE(context.CheckOldModule());
     context.CloseLog();
 
-    std::vector<std::wstring> log = testing_support::ReadLogMessages(logPath);
+    std::vector<std::wstring> log = context.Messages();
     ASSERT_GE(log.size(), rowCount);
     for (auto line = log.end() - rowCount; line != log.end(); ++line) {
         SCOPED_TRACE(orlyn::ToUtf8(*line));

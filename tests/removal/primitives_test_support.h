@@ -8,30 +8,16 @@
 #include <string>
 #include <vector>
 
-#include "common/log_stream.h"
 #include "common/string_format.h"
 #include "common/win_api.h"
-#include "removal/log_handle.h"
+#include "support/temp_log.h"
 #include "support/test_support.h"
 
 namespace removal_test {
 
-// A log handle that owns a log stream of a temporary file.
-class LogCapture {
-public:
-    LogCapture() : dir_(L"log"), path_(dir_ / L"removal.log") {
-        handle.Attach(orlyn::LogStream::Create(path_.c_str()), true);
-    }
-    ~LogCapture() { handle.Close(); }
-    // The messages written so far, timestamps removed.
-    std::vector<std::wstring> Messages() const { return testing_support::ReadLogMessages(path_); }
-
-    CLogHandle handle;
-
-private:
-    testing_support::TempDir dir_;
-    std::wstring path_;
-};
+// A log handle that owns a log stream of a temporary file (the shared one, under the name these suites
+// know it by).
+using LogCapture = testing_support::TempLogHandle;
 
 // The Unix path of a Windows path under Wine; empty elsewhere or on failure.
 inline std::string UnixPath(const std::wstring& windowsPath) {

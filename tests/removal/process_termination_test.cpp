@@ -8,13 +8,13 @@
 #include "common/string_format.h"
 #include "removal/file_user_fixtures.h"
 #include "removal/process_termination.h"
+#include "support/temp_log.h"
 
 using namespace testing_support;
 using orlyn::FormatString;
 using orlyn::ToUtf8;
 using removal_test::CopyFixture;
 using removal_test::StartReady;
-using removal_test::TempLog;
 
 namespace {
 
@@ -140,8 +140,8 @@ TEST(KillProcessByName, EndsEveryProcessOfTheNameAndSaysSo) {
         std::vector<ChildProcess> victims(count);
         for (auto& v : victims) ASSERT_TRUE(StartReady(v, exe, dir / L"v.dat", L"- share"));
 
-        TempLog log;
-        EXPECT_TRUE(log.handle().KillProcessByName(image.c_str()));
+        TempLogHandle log;
+        EXPECT_TRUE(log.handle.KillProcessByName(image.c_str()));
         std::vector<std::wstring> expected(count, L"OK\tKill Process Processing : Try to kill " + image);
         expected.push_back(L"OK\tKill Process Success : " + image);
         EXPECT_EQ(log.Messages(), expected);
@@ -158,8 +158,8 @@ TEST(KillProcessByName, NeverEndsThisProgramItself) {
     wchar_t self[MAX_PATH];
     ASSERT_GT(::GetModuleFileNameW(nullptr, self, MAX_PATH), 0u);
     const wchar_t* image = orlyn::BaseNameOf(self);
-    TempLog log;
-    EXPECT_TRUE(log.handle().KillProcessByName(image));
+    TempLogHandle log;
+    EXPECT_TRUE(log.handle.KillProcessByName(image));
     EXPECT_EQ(log.Messages(), std::vector<std::wstring>{L"OK\tKill Process Success : " + std::wstring(image)});
 }
 
@@ -172,8 +172,8 @@ TEST(CloseFileUsers, ToldTheUserThenEndsTheHolder) {
     ASSERT_FALSE(::DeleteFileW(file.c_str()));
 
     ScriptedMessageBoxes boxes;
-    TempLog log;
-    EXPECT_TRUE(log.handle().CloseFileUsers(file.c_str()));
+    TempLogHandle log;
+    EXPECT_TRUE(log.handle.CloseFileUsers(file.c_str()));
 
     auto calls = boxes.Calls();
     ASSERT_EQ(calls.size(), 1u);
@@ -196,8 +196,8 @@ TEST(CloseFileUsers, NamesTheHolderWithItsWindowTitle) {
     ChildProcess editor;
     ASSERT_TRUE(StartReady(editor, CopyFixture(dir, L"titled_window.exe", image), title, L"\"" + file + L"\""));
     ScriptedMessageBoxes boxes;
-    TempLog log;
-    EXPECT_TRUE(log.handle().CloseFileUsers(file.c_str()));
+    TempLogHandle log;
+    EXPECT_TRUE(log.handle.CloseFileUsers(file.c_str()));
     ASSERT_EQ(boxes.Count(), 1u);
     EXPECT_EQ(boxes.Calls()[0].text, image + L"(" + title + L")\r\n" + FormatString(kNoticeFormat, file.c_str()));
     EXPECT_TRUE(editor.WaitForExit(5000));
@@ -208,8 +208,8 @@ TEST(CloseFileUsers, FailsWithoutAMessageWhenNobodyUsesThePath) {
     std::wstring file = dir / L"free.txt";
     ASSERT_TRUE(WriteFileText(file, L"x"));
     ScriptedMessageBoxes boxes;
-    TempLog log;
-    EXPECT_FALSE(log.handle().CloseFileUsers(file.c_str()));
+    TempLogHandle log;
+    EXPECT_FALSE(log.handle.CloseFileUsers(file.c_str()));
     EXPECT_EQ(boxes.Count(), 0u);
     EXPECT_EQ(log.Messages(), std::vector<std::wstring>{Line(kNotFoundFormat, file.c_str())});
 }
@@ -226,8 +226,8 @@ TEST(CloseFileUsers, LeavesTheShellAndSystemProcessesRunning) {
         std::vector<std::wstring> lines;
         {
             NoMessageBoxAllowed guard;
-            TempLog log;
-            EXPECT_FALSE(log.handle().CloseFileUsers(file.c_str()));
+            TempLogHandle log;
+            EXPECT_FALSE(log.handle.CloseFileUsers(file.c_str()));
             lines = log.Messages();
         }
         std::wstring warning = wcscmp(image, L"explorer.exe") == 0 ? FormatString(kShellWarningFormat, file.c_str())
@@ -249,8 +249,8 @@ TEST(CloseFileUsers, NamesBothProgramsButEndsOnlyTheFirstByName) {
     ASSERT_TRUE(StartReady(b, CopyFixture(dir, L"hold_file.exe", nameB), file, L"- share"));
     ASSERT_TRUE(StartReady(a2, exeA, file, L"- share"));
     ScriptedMessageBoxes boxes;
-    TempLog log;
-    EXPECT_TRUE(log.handle().CloseFileUsers(file.c_str()));
+    TempLogHandle log;
+    EXPECT_TRUE(log.handle.CloseFileUsers(file.c_str()));
     ASSERT_EQ(boxes.Count(), 1u);
     std::wstring text = boxes.Calls()[0].text;
     const std::wstring tail = FormatString(kNoticeFormat, file.c_str());

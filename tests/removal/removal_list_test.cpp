@@ -15,7 +15,6 @@ using namespace testing_support;
 
 namespace {
 
-const wchar_t kOrlynKey[] = L"SOFTWARE\\Orlyn";
 const wchar_t kSharedKey[] = L"SOFTWARE\\Orlyn\\Shared";
 const wchar_t kTslKey[] = L"SOFTWARE\\Orlyn\\TSL";
 const wchar_t kPlugKey[] = L"SOFTWARE\\Orlyn\\OrlynPlug";
@@ -24,14 +23,12 @@ const wchar_t kPlugKey[] = L"SOFTWARE\\Orlyn\\OrlynPlug";
 // maker's key when it was not there before.
 class OrlynKeys {
 public:
-    OrlynKeys() : hadOrlynKey_(KeyExists(HKEY_LOCAL_MACHINE, kOrlynKey)) {
+    OrlynKeys() {
         for (const wchar_t* path : {kSharedKey, kTslKey, kPlugKey})
             EXPECT_FALSE(KeyExists(HKEY_LOCAL_MACHINE, path)) << "left over from elsewhere: " << orlyn::ToUtf8(path);
     }
-    ~OrlynKeys() { Clear(); }
-    void Clear() {
+    ~OrlynKeys() {
         for (const wchar_t* path : {kSharedKey, kTslKey, kPlugKey}) DeleteRegTreeForTest(HKEY_LOCAL_MACHINE, path);
-        if (!hadOrlynKey_) DeleteRegTreeForTest(HKEY_LOCAL_MACHINE, kOrlynKey);
     }
     void Set(const wchar_t* keyPath, const wchar_t* name, DWORD type, const std::vector<BYTE>& bytes) {
         orlyn::UniqueHkey key;
@@ -43,7 +40,7 @@ public:
     }
 
 private:
-    bool hadOrlynKey_;
+    MakerKeyScope maker_;
 };
 
 std::vector<BYTE> Text(const std::wstring& text, bool withTerminator = true) {

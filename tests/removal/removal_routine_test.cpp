@@ -13,6 +13,7 @@
 #include "common/registry.h"
 #include "common/string_format.h"
 #include "removal/file_user_fixtures.h"
+#include "support/temp_log.h"
 #include "support/test_support.h"
 
 using namespace testing_support;
@@ -23,35 +24,23 @@ const wchar_t kStatsKey[] =
     L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Ext\\Stats\\{080F7E03-AC50-4949-AACA-E79F82D3099F}\\iexplore";
 
 // A repair context whose all-users application data folder and log live in a temporary folder.
-class RoutineContext {
+class RoutineContext : public TempLogContext<> {
 public:
-    RoutineContext() : dir_(L"rr") {
-        appData_ = dir_ / L"ProgramData";
+    RoutineContext() : TempLogContext(L"rr"), appData_(dir() / L"ProgramData") {
         CreateFolders(appData_);
-        orlyn::CopyFixed(ctx.allUsersAppDataFolder, MAX_PATH, appData_.c_str());
-        ctx.OpenLog((dir_ / L"OrlynRepair.log").c_str());
+        orlyn::CopyFixed(allUsersAppDataFolder, MAX_PATH, appData_.c_str());
     }
-    ~RoutineContext() { ctx.CloseLog(); }
-    std::vector<std::wstring> Messages() { return ReadLogMessages(dir_ / L"OrlynRepair.log"); }
     const std::wstring& appData() const { return appData_; }
-    const TempDir& dir() const { return dir_; }
-
-    CRepairContext ctx;
 
 private:
-    TempDir dir_;
     std::wstring appData_;
 };
 
 // Removes the old module's registry rows that a test seeds, before and after it.
 class OldModuleKeys {
 public:
-    OldModuleKeys() : hadMakerKey_(KeyExists(L"SOFTWARE\\Orlyn")) { Clean(); }
-    ~OldModuleKeys() {
-        Clean();
-        // The maker's key that seeding made: later suites (the access report's) look for it.
-        if (!hadMakerKey_) DeleteRegTreeForTest(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Orlyn");
-    }
+    OldModuleKeys() { Clean(); }
+    ~OldModuleKeys() { Clean(); }
     void Clean() {
         DeleteRegTreeForTest(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Orlyn\\TSL");
         DeleteRegTreeForTest(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Orlyn\\Shared");
@@ -63,23 +52,9 @@ public:
     }
 
 private:
-    static bool KeyExists(const wchar_t* path) {
-        orlyn::UniqueHkey key;
-        return orlyn::OpenRegKey(HKEY_LOCAL_MACHINE, path, KEY_READ, orlyn::RegView::Default, key) == ERROR_SUCCESS;
-    }
-    bool hadMakerKey_;
+    // The maker's key that seeding made goes last: later suites (the access report's) look for it.
+    MakerKeyScope maker_;
 };
-
-void SetString(HKEY root, const std::wstring& path, const wchar_t* name, const std::wstring& text) {
-    orlyn::UniqueHkey key;
-    ASSERT_EQ(orlyn::CreateRegKey(root, path.c_str(), KEY_ALL_ACCESS, orlyn::RegView::Default, key), ERROR_SUCCESS);
-    ASSERT_EQ(orlyn::SetRegString(key.get(), name, text.c_str()), ERROR_SUCCESS);
-}
-
-bool KeyExists(HKEY root, const wchar_t* path) {
-    orlyn::UniqueHkey key;
-    return orlyn::OpenRegKey(root, path, KEY_READ, orlyn::RegView::Default, key) == ERROR_SUCCESS;
-}
 
 // Index of the first message equal to text at or after from, or npos.
 size_t FindFrom(const std::vector<std::wstring>& messages, const std::wstring& text, size_t from) {
@@ -143,14 +118,14 @@ void MakeLockedKey(HKEY root, const std::wstring& path) {
 TEST(RemoveOldModule, OnABareMachineWritesTheBannerAndSucceeds) {
     OldModuleKeys keys;
     RoutineContext rc;
-    ASSERT_TRUE(rc.ctx.BuildRemovalList());
-    EXPECT_TRUE(rc.ctx.RemoveOldModule());
+    ASSERT_TRUE(rc.BuildRemovalList());
+    EXPECT_TRUE(rc.RemoveOldModule());
 
     auto messages = rc.Messages();
     std::vector<std::wstring> expected = kBanner;
     expected.push_back(L"OK\t기존 모듈을 모두 삭제하는데 성공하였습니다.\tSUCCESS");
     EXPECT_EQ(messages, expected);
-    auto progress = rc.ctx.ReadProgress();
+    auto progress = rc.ReadProgress();
     EXPECT_EQ(progress.phaseItemCount, 5u + 12u + 2u + 2u + 200u);
     EXPECT_EQ(progress.phaseItemsDone, progress.phaseItemCount - 200u);
 }
@@ -164,9 +139,9 @@ TEST(RemoveOldModule, RemovesASeededOldModuleRowByRow) {
     const std::wstring download = rc.dir() / L"Download";
     CreateFolders(download + L"\\sub");
     ASSERT_TRUE(WriteFileText(download + L"\\sub\\a.bin", L"a"));
-    SetString(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Orlyn\\TSL", L"QrDownload", download);
-    SetString(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Orlyn\\TSL\\Child", L"v", L"x");
-    SetString(HKEY_CURRENT_USER, kStatsKey, L"Blocked", L"1");
+    SetRegStringForTest(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Orlyn\\TSL", L"QrDownload", download);
+    SetRegStringForTest(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Orlyn\\TSL\\Child", L"v", L"x");
+    SetRegStringForTest(HKEY_CURRENT_USER, kStatsKey, L"Blocked", L"1");
 
     // Folders of the module with a read-only file, and a file held open by another program.
     const std::wstring common = rc.appData() + L"\\Orlyn\\Common";
@@ -188,8 +163,8 @@ TEST(RemoveOldModule, RemovesASeededOldModuleRowByRow) {
     ASSERT_TRUE(removal_test::StartReady(module, removal_test::CopyFixture(bin2, L"hold_file.exe", L"TSL.exe"),
                                          bin2 / L"lock.tmp", L"- share"));
 
-    ASSERT_TRUE(rc.ctx.BuildRemovalList());
-    EXPECT_TRUE(rc.ctx.RemoveOldModule());
+    ASSERT_TRUE(rc.BuildRemovalList());
+    EXPECT_TRUE(rc.RemoveOldModule());
     EXPECT_TRUE(module.WaitForExit(5000));
     EXPECT_TRUE(holder.WaitForExit(5000));
 
@@ -238,8 +213,8 @@ TEST(RemoveOldModule, ASchemeKeyThatCannotBeDeletedFailsThePhase) {
     // Cannot be emptied, and a key with subkeys is not deleted.
     SetKeyAclForTest(HKEY_CURRENT_USER, locked, L"D:P(A;;KRWD;;;WD)");
 
-    ASSERT_TRUE(rc.ctx.BuildRemovalList());
-    EXPECT_FALSE(rc.ctx.RemoveOldModule());
+    ASSERT_TRUE(rc.BuildRemovalList());
+    EXPECT_FALSE(rc.RemoveOldModule());
     auto messages = rc.Messages();
     ASSERT_FALSE(messages.empty());
     EXPECT_EQ(messages.back(), L"Error\t기존 모듈을 모두 삭제하는데 실패하였습니다.\tFAILURE");
@@ -265,10 +240,10 @@ TEST(RemoveOldModule, TakesTheExclusionOutOfChromeAndShutsItDown) {
     ASSERT_TRUE(chrome.Start(chromeExe));
     ASSERT_TRUE(WaitForNamedEvent(orlyn::FormatString(L"orlyn_fake_chrome_%lu", chrome.Id()), 15000));
 
-    ASSERT_TRUE(rc.ctx.BuildRemovalList());
-    EXPECT_TRUE(rc.ctx.RemoveOldModule());
+    ASSERT_TRUE(rc.BuildRemovalList());
+    EXPECT_TRUE(rc.RemoveOldModule());
     EXPECT_TRUE(chrome.WaitForExit(10000));
-    EXPECT_EQ(rc.ctx.chromeRestart, 1);
+    EXPECT_EQ(rc.chromeRestart, 1);
     EXPECT_EQ(ReadFileBytes(localState), R"({"a":1,"protocol_handler":{"excluded_schemes":{"mailto":true}}})");
     ExpectInOrder(rc.Messages(), {L"OK\t복구를 위해 Google Chrome을 재시작 합니다.",
                                   L"OK\t기존 모듈을 모두 삭제하는데 성공하였습니다.\tSUCCESS"});
@@ -309,7 +284,7 @@ TEST(RemoveOldModule, WritesAFailureLineForEveryRowThatStaysAndGoesOn) {
         ASSERT_TRUE(IsProcessRunning(L"TSL.exe"));
 
         // A value that goes, and a key that stays.
-        SetString(HKEY_CURRENT_USER, kStatsKey, L"Blocked", L"1");
+        SetRegStringForTest(HKEY_CURRENT_USER, kStatsKey, L"Blocked", L"1");
         const std::wstring lockedKey = L"SOFTWARE\\Orlyn\\TSL\\Locked";
         MakeLockedKey(HKEY_LOCAL_MACHINE, lockedKey);
         KeyAclRestorer unlockKey(HKEY_LOCAL_MACHINE, lockedKey);
@@ -342,8 +317,8 @@ TEST(RemoveOldModule, WritesAFailureLineForEveryRowThatStaysAndGoesOn) {
             unlockScheme.reset(new KeyAclRestorer(HKEY_CURRENT_USER, schemeLock));
         }
 
-        ASSERT_TRUE(rc.ctx.BuildRemovalList());
-        EXPECT_EQ(rc.ctx.RemoveOldModule(), !c.schemeStays);
+        ASSERT_TRUE(rc.BuildRemovalList());
+        EXPECT_EQ(rc.RemoveOldModule(), !c.schemeStays);
 
         // Whichever holder was found first was ended, by name; the other still holds the file.
         const bool aEnded = a.WaitForExit(0);
@@ -390,7 +365,7 @@ TEST(RemoveOldModule, WritesAFailureLineForEveryRowThatStaysAndGoesOn) {
         EXPECT_TRUE(KeyExists(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Orlyn\\TSL"));
         EXPECT_TRUE(FileExists(open));
         EXPECT_TRUE(FileExists(linkinfo));
-        auto progress = rc.ctx.ReadProgress();
+        auto progress = rc.ReadProgress();
         EXPECT_EQ(progress.phaseItemsDone, progress.phaseItemCount - 200u);
     }
 }

@@ -5,6 +5,7 @@
 #include <atomic>
 #include <cwchar>
 
+#include "common/registry.h"
 #include "common/string_format.h"
 
 namespace testing_support {
@@ -260,6 +261,23 @@ void DeleteRegTreeForTest(HKEY root, const std::wstring& path, REGSAM view) {
         reinterpret_cast<void*>(::GetProcAddress(::GetModuleHandleW(L"advapi32.dll"), "RegDeleteKeyExW")));
     if (deleteEx) deleteEx(root, path.c_str(), view, 0);
     else ::RegDeleteKeyW(root, path.c_str());
+}
+
+void SetRegStringForTest(HKEY root, const std::wstring& path, const wchar_t* name, const std::wstring& text) {
+    orlyn::UniqueHkey key;
+    ASSERT_EQ(orlyn::CreateRegKey(root, path.c_str(), KEY_ALL_ACCESS, orlyn::RegView::Default, key),
+              ERROR_SUCCESS);
+    ASSERT_EQ(orlyn::SetRegString(key.get(), name, text.c_str()), ERROR_SUCCESS);
+}
+
+namespace {
+const wchar_t kMakerKeyPath[] = L"SOFTWARE\\Orlyn";
+}
+
+MakerKeyScope::MakerKeyScope() : existed_(KeyExists(HKEY_LOCAL_MACHINE, kMakerKeyPath)) {}
+
+MakerKeyScope::~MakerKeyScope() {
+    if (!existed_) DeleteRegTreeForTest(HKEY_LOCAL_MACHINE, kMakerKeyPath);
 }
 
 void SetKeyAclForTest(HKEY root, const std::wstring& path, const wchar_t* sddl, REGSAM view) {

@@ -141,6 +141,24 @@ bool KeyExists(HKEY root, const std::wstring& path, REGSAM view = 0);
 // Deletes root\path with all subkeys in the given view flag (0 or KEY_WOW64_64KEY); ignores a missing key.
 void DeleteRegTreeForTest(HKEY root, const std::wstring& path, REGSAM view = 0);
 
+// Creates root\path (default view) and writes the REG_SZ value name (nullptr: the key's default value);
+// fails the test when it cannot.
+void SetRegStringForTest(HKEY root, const std::wstring& path, const wchar_t* name, const std::wstring& text);
+
+// The maker's key, HKLM\SOFTWARE\Orlyn, that tests write below: deleted with its tree at the end of the
+// scope when the scope began without it, since later tests look for its absence.
+class MakerKeyScope {
+public:
+    MakerKeyScope();
+    ~MakerKeyScope();
+    MakerKeyScope(const MakerKeyScope&) = delete;
+    MakerKeyScope& operator=(const MakerKeyScope&) = delete;
+    bool existedBefore() const { return existed_; }
+
+private:
+    bool existed_;
+};
+
 // Replaces a key's access list with the SDDL given (for example read and WRITE_DAC only); fails the test
 // when it cannot.
 void SetKeyAclForTest(HKEY root, const std::wstring& path, const wchar_t* sddl, REGSAM view = 0);
