@@ -15,7 +15,8 @@ std::wstring COrlynRepairDlg::CheckHostsFile() {
     if (!hosts_check::ReadHostsText(path.c_str(), text)) return std::wstring();
 
     std::wstring findings;
-    auto lines = hosts_check::FindRedirectedLines(hosts_check::SplitReads(text), hosts_check::MakerDomainSuffixes());
+    auto lines = hosts_check::FindRedirectedLines(hosts_check::SplitReads(text), hosts_check::MakerDomainSuffixes(),
+                                                   orlyn::EndsWithNoCase);
     for (const auto& line : lines) {
         WriteLog(repair_text::kHostsModifiedLog);
         WriteLog(L"%s\r\n", line.c_str());

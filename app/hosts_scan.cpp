@@ -2,8 +2,6 @@
 
 #include <cwctype>
 
-#include "common/string_format.h"
-
 namespace hosts_check {
 
 std::vector<std::wstring> SplitReads(const std::wstring& text, size_t maxUnits) {
@@ -44,7 +42,8 @@ std::vector<std::wstring> Tokens(const std::wstring& line) {
 }  // namespace
 
 std::vector<std::wstring> FindRedirectedLines(const std::vector<std::wstring>& lines,
-                                              const std::vector<std::wstring>& suffixes) {
+                                              const std::vector<std::wstring>& suffixes,
+                                              EndsWithNoCaseFn endsWithNoCase) {
     std::vector<std::wstring> found;
     for (const auto& raw : lines) {
         std::wstring line = TrimTrailingSpace(raw);
@@ -52,7 +51,7 @@ std::vector<std::wstring> FindRedirectedLines(const std::vector<std::wstring>& l
         auto tokens = Tokens(line);
         if (tokens.size() < 2) continue;
         for (const auto& suffix : suffixes) {
-            if (orlyn::EndsWithNoCase(tokens[1].c_str(), suffix.c_str())) {
+            if (endsWithNoCase(tokens[1].c_str(), suffix.c_str())) {
                 found.push_back(line);
                 break;
             }

@@ -14,8 +14,11 @@ std::vector<std::wstring> SplitReads(const std::wstring& text, size_t maxUnits =
 // The lines whose first host name (second token) ends in one of the suffixes (case-insensitive; a
 // token must be longer than or equal to the suffix). Lines are returned without trailing white space,
 // in input order. Empty lines and lines starting with '#' are skipped; leading blanks are kept, so an
-// indented '#' is not a comment.
+// indented '#' is not a comment. The case-insensitive comparison is the caller's (the system's case
+// table), so this file needs nothing of Windows.
+using EndsWithNoCaseFn = bool (*)(const wchar_t* text, const wchar_t* suffix);
 std::vector<std::wstring> FindRedirectedLines(const std::vector<std::wstring>& lines,
-                                              const std::vector<std::wstring>& suffixes);
+                                              const std::vector<std::wstring>& suffixes,
+                                              EndsWithNoCaseFn endsWithNoCase);
 
 }  // namespace hosts_check

@@ -58,7 +58,6 @@ public:
     // Final state's hosts-file check: logs and returns the matching lines, each followed by "\r\n".
     std::wstring CheckHostsFile();
 
-    int PreviousState() const { return previousState_; }
     bool IsChainRunning() const { return chainRunning_; }
     bool IsClosing() const { return closing_; }
     LogDisposition LastLogDisposition() const { return lastLogDisposition_; }

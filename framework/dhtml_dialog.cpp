@@ -154,7 +154,6 @@ CDHtmlDialog::~CDHtmlDialog() {
 }
 
 void CDHtmlDialog::SetPageMode(PageMode mode) { gPageMode = mode; }
-PageMode CDHtmlDialog::GetPageMode() { return gPageMode; }
 
 INT_PTR CDHtmlDialog::DoModal() {
     if (hwnd_) return -1;  // already running

@@ -52,11 +52,9 @@ public:
     // Runs the dialog in a message-only window: the same messages, timers and modal loop, but nothing
     // on the screen (the window is never shown and the page is not drawn). Set before DoModal.
     void SetMessageOnly(bool messageOnly) { messageOnly_ = messageOnly; }
-    bool IsMessageOnly() const { return messageOnly_; }
 
     // Which page renderer to use; Automatic by default. Tests and screenshots use Native.
     static void SetPageMode(PageMode mode);
-    static PageMode GetPageMode();
 
     // Host flags of the browser control (DOCHOSTUIFLAG_*); the base sets NO3DBORDER | SCROLL_NO.
     DWORD hostFlags;

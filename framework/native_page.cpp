@@ -107,12 +107,6 @@ bool NativePage::Load(HMODULE module, UINT htmlId) {
     return true;
 }
 
-SIZE NativePage::PictureSize(const wchar_t* name) const {
-    auto found = pictures_.find(name);
-    if (found == pictures_.end() || !found->second) return SIZE{0, 0};
-    return SIZE{static_cast<LONG>(found->second->GetWidth()), static_cast<LONG>(found->second->GetHeight())};
-}
-
 bool NativePage::HasElement(const wchar_t* id) const {
     if (!id) return false;
     return std::find(pageIds_.begin(), pageIds_.end(), id) != pageIds_.end();

@@ -39,8 +39,6 @@ public:
     // Image elements only (as the browser's image element); false for other elements or a negative width.
     bool SetElementWidth(const wchar_t* id, long width);
     const std::wstring& Text() const { return text_; }
-    // Size of a decoded picture, {0, 0} when it is missing.
-    SIZE PictureSize(const wchar_t* name) const;
 
 private:
     // Draws the pictures of the boxes (backgrounds) or of the images, in page order, in client pixels.

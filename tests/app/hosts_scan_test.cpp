@@ -6,11 +6,15 @@
 #include "app/hosts_scan.h"
 #include "common/string_format.h"
 
-using hosts_check::FindRedirectedLines;
-
 namespace {
 const std::vector<std::wstring> kSuffixes = {L".orlyn.example", L".orlyngame.example"};
+
+// With the program's own comparison, the system's case table.
+std::vector<std::wstring> FindRedirectedLines(const std::vector<std::wstring>& lines,
+                                              const std::vector<std::wstring>& suffixes) {
+    return hosts_check::FindRedirectedLines(lines, suffixes, orlyn::EndsWithNoCase);
 }
+}  // namespace
 
 TEST(HostsScan, ReportsOnlyTheFirstHostNameWithALabelBeforeAMakerDomain) {
     struct Case {

@@ -1,3 +1,4 @@
+// The resources the program ships (resources/OrlynRepair.rc): page, images, icon, dialog template, manifest.
 #include <windows.h>
 #include <objidl.h>
 #include <gdiplus.h>
