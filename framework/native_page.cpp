@@ -176,12 +176,7 @@ void NativePage::Paint(HDC dc, const RECT& client) const {
     // What never changes (backgrounds and text) is drawn once; each frame copies it and draws the
     // images on top (no image of the page lies under a background or the text).
     if (!background_ || backgroundSize_.cx != width || backgroundSize_.cy != height) {
-        BITMAPINFO info = {};
-        info.bmiHeader.biSize = sizeof(info.bmiHeader);
-        info.bmiHeader.biWidth = width;
-        info.bmiHeader.biHeight = -height;
-        info.bmiHeader.biPlanes = 1;
-        info.bmiHeader.biBitCount = 32;
+        BITMAPINFO info = TopDownPictureInfo(width, height);
         void* bits = nullptr;
         background_.reset(::CreateDIBSection(nullptr, &info, DIB_RGB_COLORS, &bits, nullptr, 0));
         if (!background_) return;
@@ -206,4 +201,14 @@ void NativePage::Paint(HDC dc, const RECT& client) const {
     ::BitBlt(dc, client.left, client.top, width, height, frame.dc, 0, 0, SRCCOPY);
     ::SelectObject(frame.dc, oldFrame);
     ::SelectObject(cache.dc, oldCache);
+}
+
+BITMAPINFO TopDownPictureInfo(long width, long height) {
+    BITMAPINFO info = {};
+    info.bmiHeader.biSize = sizeof(info.bmiHeader);
+    info.bmiHeader.biWidth = width;
+    info.bmiHeader.biHeight = -height;  // negative: rows run from the top
+    info.bmiHeader.biPlanes = 1;
+    info.bmiHeader.biBitCount = 32;
+    return info;
 }

@@ -58,3 +58,6 @@ private:
 // The face the page's text is drawn in: "NanumGothic" when installed (it has the Korean glyphs), else
 // the face of the default GUI font.
 std::wstring PageFontFace();
+
+// A 32-bit top-down picture of the given size, as the page is drawn into.
+BITMAPINFO TopDownPictureInfo(long width, long height);
