@@ -77,9 +77,6 @@ public:
     static orlyn::UniqueHandle OpenForDuplicate(DWORD processId);
     static orlyn::UniqueHandle DuplicateFrom(HANDLE process, ULONG_PTR handleValue);
 
-    // Guard time of a handle's probe, and separately of the wait for a new probe thread to begin.
-    static constexpr DWORD kProbeTimeoutMs = CProbeThread::kTimeoutMs;
-
 private:
     using NtQuerySystemInformationFn = LONG(WINAPI*)(ULONG, PVOID, ULONG, PULONG);
     using NtQueryObjectFn = LONG(WINAPI*)(HANDLE, ULONG, PVOID, ULONG, PULONG);

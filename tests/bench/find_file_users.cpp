@@ -80,6 +80,6 @@ int main() {
     std::printf("every query hanging: %zu file handles, %u probe time-outs, handle scan %.1f ms "
                 "(%.1f ms per time-out, guard %lu ms)\n",
                 hanging.handleTable().size(), timeouts, ms(t0, t1), timeouts ? ms(t0, t1) / timeouts : 0.0,
-                CFindProcess::kProbeTimeoutMs);
+                CProbeThread::kTimeoutMs);
     return 0;
 }
