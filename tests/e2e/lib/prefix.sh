@@ -29,19 +29,16 @@ fail() { echo "FAIL: $*" >&2; exit 1; }
 
 source "$here/lib/program.sh" "${1:?usage: $0 BIN_DIR}"
 source "$here/../../scripts/wine-lib.sh"
-if [ "$program_bits" = 32 ] && [ "${ORLYN_RUNS_32BIT:-}" = no ]; then
+skip_when_it_cannot_run() {
+  [ "$program_bits" = 32 ] && [ "${ORLYN_RUNS_32BIT:-}" = no ] || return 0
   echo "SKIP: the 32-bit program cannot run here: $ORLYN_NO_32BIT_REASON"
   exit 77
-fi
+}
+skip_when_it_cannot_run  # known for the whole run already (scripts/test.sh)
 [ -n "${DISPLAY:-}" ] || orlyn_start_display
 orlyn_make_prefix orlyn-e2e
-if [ "$program_bits" = 32 ]; then
-  orlyn_know_32bit
-  if [ "$ORLYN_RUNS_32BIT" = no ]; then
-    echo "SKIP: the 32-bit program cannot run here: $ORLYN_NO_32BIT_REASON"
-    exit 77
-  fi
-fi
+[ "$program_bits" = 64 ] || orlyn_know_32bit  # else found out in this prefix
+skip_when_it_cannot_run
 tmp=$orlyn_tmp
 c="$WINEPREFIX/drive_c"
 desktop_log="$c/users/Public/Desktop/OrlynRepair.log"
