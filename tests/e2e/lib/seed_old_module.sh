@@ -69,9 +69,12 @@ start_old_module_processes() {
   local i
   for i in $(seq 1 300); do
     [ -e "$seed_data/TSL/update.lock" ] && [ -e "$seed_c/OrlynOld/bin/running.txt" ] && return 0
+    # One that ended without making its file never will.
+    { kill -0 "$first" 2>/dev/null || [ -e "$seed_data/TSL/update.lock" ]; } &&
+      { kill -0 "$second" 2>/dev/null || [ -e "$seed_c/OrlynOld/bin/running.txt" ]; } || break
     sleep 0.1
   done
-  seed_failure="the old module's programs did not both start within 30 s:"
+  seed_failure="the old module's programs did not both start (waited up to 30 s):"
   local pid name err file status
   for pid in $first $second; do
     if [ "$pid" = "$first" ]; then
