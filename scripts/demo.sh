@@ -5,19 +5,27 @@
 # holding one of the module's files and one named like the module's. It confirms the start,
 # acknowledges the notices and warnings, declines the home page, saves screenshots of the dialog at the
 # start, mid-run and at the end into out/, and prints the repair log and where the program moved it.
+# Where this machine cannot run 32-bit code (scripts/wine-lib.sh, orlyn_know_32bit; ORLYN_NO_32BIT=1
+# forces that path) it says so and shows the x86_64 build of the same program instead.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 bash "$root/scripts/setup.sh"
-bash "$root/scripts/build.sh" i686 "$root/build/i686"
-bin=$root/build/i686/bin
 out=$root/out
 mkdir -p "$out"
 rm -f "$out"/orlyn-repair-*.png "$out/OrlynRepair.log"
 source "$root/scripts/wine-env.sh"
+orlyn_know_32bit
+arch=i686
+if [ "$ORLYN_RUNS_32BIT" = no ]; then
+  echo "Showing the 64-bit (x86_64) build of OrlynRepair.exe, not the shipped 32-bit one: $ORLYN_NO_32BIT_REASON"
+  arch=x86_64
+fi
+bash "$root/scripts/build.sh" "$arch" "$root/build/$arch"
+source "$root/tests/e2e/lib/program.sh" "$root/build/$arch/bin"
 source "$root/tests/e2e/lib/prompts.sh"
 echo "Seeding the prefix with a broken old module"
 source "$root/tests/e2e/lib/seed_old_module.sh"
-start_old_module_processes
+start_old_module_processes || { echo "demo: $seed_failure" >&2; exit 1; }
 
 # shot NAME: the dialog's rectangle with the box that lies over it (the boxes are smaller than the
 # dialog and centred on it), or the whole screen before the dialog is known.
@@ -40,10 +48,15 @@ on_prompt() {
 }
 
 cp "$bin/OrlynRepair.exe" "$WINEPREFIX/drive_c/OrlynRepair.exe"
-echo "Starting OrlynRepair.exe on display $DISPLAY"
-"$ORLYN_WINE" 'C:\OrlynRepair.exe' >/dev/null 2>&1 &
+echo "Starting OrlynRepair.exe ($program_bits-bit) on display $DISPLAY"
+"$ORLYN_WINE" 'C:\OrlynRepair.exe' >/dev/null 2>"$orlyn_tmp/program.err" &
 program=$!
-text=$(answer 60000 show)
+if ! text=$(answer 60000 show); then
+  if kill -0 "$program" 2>/dev/null; then seen="it still runs"
+  else wait "$program" && seen="it ended with 0" || seen="it ended with $?"; fi
+  echo "demo: 'wine C:\OrlynRepair.exe' showed no start confirmation within 60 s: $seen; Wine said: $(orlyn_tail "$orlyn_tmp/program.err")" >&2
+  exit 1
+fi
 echo "Prompt:"; sed 's/^/  /' <<<"$text"
 answer 10000 ok >/dev/null
 dialog_rect=$(answer 60000 dialog)

@@ -1,10 +1,12 @@
 #!/usr/bin/env bash
-# Times a whole repair by the shipped 32-bit OrlynRepair.exe (under WoW64) on a prefix seeded with a
+# Times a whole repair by the shipped 32-bit OrlynRepair.exe (under WoW64; the x86_64 build where this
+# machine cannot run 32-bit code, scripts/wine-lib.sh orlyn_know_32bit) on a prefix seeded with a
 # broken old module (the same seeding as the end-to-end test and the demo) and sets the wall time
 # against the waits that are fixed in the program: the sequencer's timer delays and the 500 ms waits
 # after ending each listed process. The cache clean-up's simulated progress only ticks while the clean-up
 # runs and adds none.
-# Run by hand: bash tests/bench/whole_repair.sh [BIN_DIR] [RUNS]   (needs a build: scripts/build.sh i686)
+# Run by hand: bash tests/bench/whole_repair.sh [BIN_DIR] [RUNS]   (needs a build: scripts/build.sh i686,
+# or x86_64 where 32-bit code cannot run; BIN_DIR defaults to the one that runs here)
 # Wall time is measured from the start confirmation's answer to the success prompt's appearance, so
 # neither Wine's start-up nor the time a person takes to answer counts; the notices on the way are
 # answered at once and their time is included.
@@ -15,13 +17,36 @@
 # program's own work and Wine's cost of the calls it makes, and in the removal and the install the box
 # each shows on the way (the notice before the holder is ended, the reachability warning) with its two
 # answering calls.
+# The first interval, from the start confirmation's answer to the check's banner, is the dialog's
+# initialisation: after each repair bench_dialog_init.exe (tests/bench/dialog_init.cpp) runs it again in
+# the same prefix, in fresh processes, and prints its steps: the dialog's window, the page with the log
+# and the system report (and the report alone, and its Direct3D adapter query alone: that is Wine's
+# time), the removal list, the manifest, the page's load and the sequencer's 100 ms up to the check.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/../.." && pwd)
-bin=$(cd "${1:-$root/build/i686/bin}" && pwd)
 runs=${2:-3}
 # One display for every run; each run makes its own prefix.
 source "$root/scripts/wine-lib.sh"
 [ -n "${DISPLAY:-}" ] || orlyn_start_display
+# Whether the 32-bit program runs here, found out once for every run.
+if [ -n "${1:-}" ]; then
+  source "$root/tests/e2e/lib/program.sh" "$1"
+  if [ "$program_bits" = 32 ]; then
+    orlyn_know_32bit
+    [ "$ORLYN_RUNS_32BIT" = yes ] ||
+      { echo "The 32-bit program cannot run here: $ORLYN_NO_32BIT_REASON (give the x86_64 build's bin folder)" >&2; exit 1; }
+  fi
+else
+  orlyn_know_32bit
+  if [ "$ORLYN_RUNS_32BIT" = yes ]; then
+    bin=$root/build/i686/bin
+  else
+    echo "Timing the x86_64 build, not the shipped 32-bit one: $ORLYN_NO_32BIT_REASON"
+    bin=$root/build/x86_64/bin
+  fi
+fi
+bin=$(cd "${bin:-$1}" && pwd)
+echo "Timing $bin/OrlynRepair.exe"
 # The sequencer's fixed delays on the road of a successful run, in ms, by the phase whose time holds
 # them: before the check (state 0 -> 1, 100); after the check (its result 100, on to the removal 200);
 # after the removal (its result 100); after the cache clean-up (its result 100, on to the install 200);
@@ -108,6 +133,7 @@ for run in $(seq 1 "$runs"); do
       else
         printf "       %-8s %6d ms, fixed waits %5d ms (the start confirmation's answer to the check)\n" \
           "start" $(( at[$name] - previous_ms )) "${phase_delay_ms[start]}"
+        init_steps=1
       fi
       previous=$name previous_ms=${at[$name]}
     done
@@ -115,5 +141,13 @@ for run in $(seq 1 "$runs"); do
     phase_fixed=$(( phase_delay_ms[install] + section_kills * kill_wait_ms ))
     printf "       %-8s %6d ms, fixed waits %5d ms, the rest %6d ms (to the success prompt)\n" "install" \
       $(( end - previous_ms )) "$phase_fixed" $(( end - previous_ms - phase_fixed ))
+    # The start interval's steps, measured in the same prefix by fresh processes of their own.
+    if [ -n "${init_steps:-}" ]; then
+      echo "       the start interval's steps (bench_dialog_init.exe, the same dialog again in this prefix):"
+      for mode in "" report d3d; do
+        "$ORLYN_WINE" "$bin/bench_dialog_init.exe" $mode 2>/dev/null | tr -d '\r' | sed 's/^/         /' ||
+          echo "         bench_dialog_init.exe $mode failed" >&2
+      done
+    fi
   )
 done

@@ -35,10 +35,10 @@ source "$here/lib/repaired_checks.sh"  # check, absent, reg_has, no_resume_entry
 check "the start confirmation was shown" grep -q "지금 복구를 시작할까요" "$transcript"
 check "initialisation error #2 was shown" grep -q "초기화 에러 #2 : 설치 파일 목록 리스트 파일에 문제가 있습니다." "$transcript"
 check "exactly two boxes" test "$(grep -c '^-- ' "$transcript")" -eq 2
-# The old module is a 32-bit one: its keys are in the 32-bit view.
-check "old module key HKLM\SOFTWARE\Orlyn\TSL untouched" reg_has 'HKLM\SOFTWARE\Orlyn\TSL' /v QrDownload /reg:32
-check "old module key HKLM\SOFTWARE\Orlyn\Shared untouched" reg_has 'HKLM\SOFTWARE\Orlyn\Shared' /ve /reg:32
-check "old module key HKLM\SOFTWARE\Orlyn\OrlynPlug untouched" reg_has 'HKLM\SOFTWARE\Orlyn\OrlynPlug' /v RootPath /reg:32
+# The old module's keys are in the view the program reads (lib/program.sh).
+check "old module key HKLM\SOFTWARE\Orlyn\TSL untouched" reg_has 'HKLM\SOFTWARE\Orlyn\TSL' /v QrDownload "/reg:$program_view"
+check "old module key HKLM\SOFTWARE\Orlyn\Shared untouched" reg_has 'HKLM\SOFTWARE\Orlyn\Shared' /ve "/reg:$program_view"
+check "old module key HKLM\SOFTWARE\Orlyn\OrlynPlug untouched" reg_has 'HKLM\SOFTWARE\Orlyn\OrlynPlug' /v RootPath "/reg:$program_view"
 check "old add-on state untouched" reg_has "$seed_stats" /v Blocked
 check "old module files untouched" test -f "$c/ProgramData/Orlyn/TSL/TSL.exe"
 check "old module folders untouched" test -f "$c/OrlynOld/QrDownload/parts/p1.bin"

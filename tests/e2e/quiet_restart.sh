@@ -13,14 +13,14 @@
 # key_security_on_value.exe).
 set -euo pipefail
 source "$(dirname "$0")/lib/prefix.sh" "$1"
-# The 32-bit programs' folder of 64-bit Windows.
-install_program 'C:\Program Files (x86)\Orlyn Repair Test Folder'
+# The programs' folder of its bitness (lib/program.sh), a path with blanks.
+install_program "$program_files\\Orlyn Repair Test Folder"
 mkdir -p "$c/fleet"
 copy_log="$WINEPREFIX/drive_c/fleet/pc 01.log"
 runonce='SOFTWARE\Microsoft\Windows\CurrentVersion\RunOnce'
 run_for_code() { "$ORLYN_WINE" "$bin/exit_code_of.exe" "$@" 2>/dev/null | tr -d '\r'; }
-# resume_command VIEW: the program's RunOnce command in that registry view (32: the 32-bit program's own,
-# the one wineboot runs after a restart), empty when there is none.
+# resume_command VIEW: the program's RunOnce command in that registry view (program_view: the program's
+# own, the one wineboot runs after a restart), empty when there is none.
 resume_command() {
   { "$ORLYN_WINE" reg query "HKLM\\$runonce" /v OrlynComCleaner "/reg:$1" 2>/dev/null || true; } | tr -d '\r' |
     sed -n 's/^ *OrlynComCleaner *REG_SZ *//p'
@@ -34,15 +34,17 @@ start_window_watch
 echo "== /quiet: the restart is left to others"
 code=$(run_for_code "$program" /quiet)
 [ "$code" = 3010 ] || fail "exit code '$code', not 3010"
-command=$(resume_command 32)
-[ "$command" = "\"$program\" --start /quiet /norestart" ] || fail "RunOnce command (32-bit view): '$command'"
-[ -z "$(resume_command 64)" ] || fail "a RunOnce entry in the 64-bit view: $(resume_command 64)"
+command=$(resume_command "$program_view")
+[ "$command" = "\"$program\" --start /quiet /norestart" ] ||
+  fail "RunOnce command ($program_view-bit view): '$command'"
+[ -z "$(resume_command "$other_view")" ] ||
+  fail "a RunOnce entry in the $other_view-bit view: $(resume_command "$other_view")"
 [ -f "$desktop_log" ] || fail "the log did not stay on the desktop"
 grep -q "재시작 안내를 표시하지 않았습니다. 지금 재시작하지 않으며" "$desktop_log" ||
   fail "the log does not say that the restart was left for later"
 
 echo "== /quiet /forcerestart: restart and resume"
-"$ORLYN_WINE" reg delete "HKLM\\$runonce" /v OrlynComCleaner /f /reg:32 >/dev/null 2>&1 ||
+program_reg delete "HKLM\\$runonce" /v OrlynComCleaner /f >/dev/null 2>&1 ||
   fail "could not delete the first run's RunOnce entry"
 "$ORLYN_WINE" "$bin/key_security_on_value.exe" "$runonce" OrlynComCleaner 'Software\Classes\tsl\Locked' \
   'D:(A;;KA;;;WD)' 300000 >/dev/null 2>&1 &

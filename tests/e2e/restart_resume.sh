@@ -14,8 +14,8 @@
 # Usage: restart_resume.sh BIN_DIR (with OrlynRepair.exe, answer_message_box.exe, set_key_security.exe).
 set -euo pipefail
 source "$(dirname "$0")/lib/prefix.sh" "$1"
-# The 32-bit programs' folder of 64-bit Windows.
-install_program 'C:\Program Files (x86)\Orlyn Repair Test Folder'
+# The programs' folder of its bitness (lib/program.sh), a path with blanks.
+install_program "$program_files\\Orlyn Repair Test Folder"
 runonce='HKLM\SOFTWARE\Microsoft\Windows\CurrentVersion\RunOnce'
 
 # After the restart, wineboot runs the RunOnce entry and waits for it, and Wine holds back every
@@ -57,11 +57,11 @@ x_answer() {
 
 echo "== run started by hand"
 transcript=$tmp/prompts1.txt
-"$ORLYN_WINE" "$program" >/dev/null 2>&1 &
+"$ORLYN_WINE" "$program" >/dev/null 2>"$program_err" &
 run=$!
 answer_prompts "$run" "$transcript"
-wait "$run" || fail "the program ended with $?"
-grep -q "지금 복구를 시작할까요" "$transcript" || fail "no start confirmation"
+grep -q "지금 복구를 시작할까요" "$transcript" || fail "'wine $program' showed no start confirmation: $(ended_how "$run")"
+wait "$run" || fail "the program ended with $?; Wine said: $(orlyn_tail "$program_err")"
 grep -q "복구에 성공했습니다" "$transcript" || { cat "$transcript" >&2; fail "no success prompt"; }
 [ -e "$archive_log" ] || fail "the log was not moved into Orlyn\\Common"
 [ ! -e "$desktop_log" ] || fail "the log was left on the desktop after success"

@@ -13,10 +13,11 @@ set -euo pipefail
 source "$(dirname "$0")/lib/prefix.sh" "$1" seeded running
 install_program
 
-"$ORLYN_WINE" 'C:\OrlynRepair.exe' >/dev/null 2>&1 &
+"$ORLYN_WINE" 'C:\OrlynRepair.exe' >/dev/null 2>"$program_err" &
 run=$!
 answer_prompts "$run" "$transcript"
-wait "$run" || fail "the program ended with $?"
+[ -s "$transcript" ] || fail "'wine C:\OrlynRepair.exe' showed no box at all: $(ended_how "$run")"
+wait "$run" || fail "the program ended with $?; Wine said: $(orlyn_tail "$program_err")"
 
 problems=0
 source "$here/lib/repaired_checks.sh"

@@ -1,11 +1,12 @@
 #!/usr/bin/env bash
 # Sourced after lib/seed_old_module.sh: what a prefix holds after a successful repair of the seeded
 # old module, whatever the run's mode: the log moved into Orlyn\Common with its sections in order, none
-# of the old module left, the new module written and registered. The program is the shipped 32-bit one
-# on 64-bit Windows (WoW64): each registry entry is read back from the view it belongs to (/reg:32 is
-# the program's default view, /reg:64 the one it reaches with KEY_WOW64_64KEY); HKCU\Software is one
-# key in both views. Each failed expectation is printed and counted in $problems.
-# Needs $ORLYN_WINE, $here and the seed's variables.
+# of the old module left, the new module written and registered. Each registry entry is read back from
+# the view it belongs to (lib/program.sh): $program_view is the program's default view (the 32-bit one
+# for the shipped 32-bit program under WoW64, which reaches the 64-bit one with KEY_WOW64_64KEY for its
+# 64-bit entries; the 64-bit one for the 64-bit build, which writes no 64-bit entries of its own);
+# HKCU\Software is one key in both views. Each failed expectation is printed and counted in $problems.
+# Needs $ORLYN_WINE, $here, lib/program.sh's variables and the seed's.
 problems=${problems:-0}
 check() {  # check DESCRIPTION COMMAND...: records a failed expectation and goes on
   local what=$1; shift
@@ -22,14 +23,14 @@ in_order() {  # in_order FILE TEXT...: the texts occur in the file in this order
   done
 }
 scheme_has_handler() {  # the `tsl` scheme's command, machine-wide or else the user's, names TSL.exe
-  { "$ORLYN_WINE" reg query 'HKLM\Software\Classes\tsl\Shell\Open\Command' /ve /reg:32 2>/dev/null ||
+  { program_reg query 'HKLM\Software\Classes\tsl\Shell\Open\Command' /ve 2>/dev/null ||
     "$ORLYN_WINE" reg query 'HKCU\Software\Classes\tsl\Shell\Open\Command' /ve 2>/dev/null; } |
     grep -q -F '"C:\ProgramData\Orlyn\TSL\TSL.exe" "%1"'
 }
 protocol_execute_in() {  # the tsl scheme's ProtocolExecute key, in the root its scheme went to, in view $1
   local root
   for root in HKLM HKCU; do
-    "$ORLYN_WINE" reg query "$root\\Software\\Classes\\tsl" /reg:32 >/dev/null 2>&1 || continue
+    program_reg query "$root\\Software\\Classes\\tsl" >/dev/null 2>&1 || continue
     "$ORLYN_WINE" reg query "$root\\Software\\Microsoft\\Internet Explorer\\ProtocolExecute\\tsl" /v WarnOnOpen "/reg:$1"
     return
   done
@@ -57,7 +58,7 @@ check_repaired_prefix() {
 
   # The old module is gone.
   for key in 'HKLM\SOFTWARE\Orlyn\TSL' 'HKLM\SOFTWARE\Orlyn\Shared'; do
-    check "$key deleted from the 32-bit view" absent reg_has "$key" /reg:32
+    check "$key deleted from the program's view" absent reg_has "$key" "/reg:$program_view"
   done
   check "old add-on state Blocked removed" absent reg_has "$seed_stats" /v Blocked
   check "old add-on state Flags removed" absent reg_has "$seed_stats" /v Flags
@@ -81,21 +82,22 @@ check_repaired_prefix() {
   check "new TSL.exe is not the old file" absent grep -q "MZ old" "$c/ProgramData/Orlyn/TSL/TSL.exe"
   check "tsl scheme opens the product folder's TSL.exe" scheme_has_handler
   uninstall='HKLM\SOFTWARE\Microsoft\Windows\CurrentVersion\Uninstall\{8D2C7F05-E6A3-4B19-92E8-D4B5A0C3617F}'
-  check "uninstall entry in the 32-bit view" reg_has "$uninstall" /v DisplayName /reg:32
-  check "no uninstall entry in the 64-bit view" absent reg_has "$uninstall" /reg:64
+  check "uninstall entry in the program's view" reg_has "$uninstall" /v DisplayName "/reg:$program_view"
+  check "no uninstall entry in the other view" absent reg_has "$uninstall" "/reg:$other_view"
   preapproved='HKLM\SOFTWARE\Microsoft\Windows\CurrentVersion\Ext\PreApproved'
   for clsid in '{080F7E03-AC50-4949-AACA-E79F82D3099F}' '{5D605A2B-ACDE-49CD-9642-7B268923ACD9}' \
                '{72B4B28B-9DF6-4E69-9E00-F1EE51001ADD}' '{871D8DC2-84A4-4D1F-99D5-2A4E3BE2E87C}' \
                '{A7B202AB-A508-4235-9C97-C25799782590}'; do
-    check "PreApproved $clsid in the 32-bit view" reg_has "$preapproved\\$clsid" /reg:32
-    check "PreApproved $clsid not in the 64-bit view" absent reg_has "$preapproved\\$clsid" /reg:64
+    check "PreApproved $clsid in the program's view" reg_has "$preapproved\\$clsid" "/reg:$program_view"
+    check "PreApproved $clsid not in the other view" absent reg_has "$preapproved\\$clsid" "/reg:$other_view"
   done
+  # The 64-bit controls: only a program under WoW64 writes them, into the 64-bit view; never the 32-bit one.
   for clsid in '{E16C6003-9217-4626-83B0-757C9EA47E53}' '{EF9547D2-97F6-412f-A886-BABD7005A4D8}'; do
-    check "PreApproved $clsid in the 64-bit view" reg_has "$preapproved\\$clsid" /reg:64
+    [ "$program_wow64" = no ] || check "PreApproved $clsid in the 64-bit view" reg_has "$preapproved\\$clsid" /reg:64
     check "PreApproved $clsid not in the 32-bit view" absent reg_has "$preapproved\\$clsid" /reg:32
   done
-  check "ProtocolExecute key in the 32-bit view" protocol_execute_in 32
-  check "ProtocolExecute key in the 64-bit view" protocol_execute_in 64
+  check "ProtocolExecute key in the program's view" protocol_execute_in "$program_view"
+  [ "$program_wow64" = no ] || check "ProtocolExecute key in the 64-bit view" protocol_execute_in 64
   check "machine key file" test -s "$c/ProgramData/Orlyn/Common/qrmk.dat"
   check "Chrome Local State keeps its other settings" grep -q '"last_known_version":"120.0"' "$seed_chrome/Local State"
 }
