@@ -45,6 +45,25 @@ SECURITY_ATTRIBUTES* PayloadFileSecurityAttributes() {
     return CFileSecurity::Instance()->FileAttributes();
 }
 
+bool PayloadResourceBytes(WORD resourceId, const void** bytes, DWORD* size) {
+    *bytes = nullptr;
+    *size = 0;
+    if (resourceId == 0) {  // id 0 is no resource; never hand FindResource a null name
+        ::SetLastError(ERROR_RESOURCE_NAME_NOT_FOUND);
+        return false;
+    }
+    HMODULE module = PayloadModule();
+    HRSRC info = ::FindResourceW(module, MAKEINTRESOURCEW(resourceId), RT_RCDATA);
+    if (!info) return false;
+    DWORD length = ::SizeofResource(module, info);
+    HGLOBAL loaded = ::LoadResource(module, info);
+    const void* data = loaded ? ::LockResource(loaded) : nullptr;
+    if (!data && length != 0) return false;
+    *bytes = data;
+    *size = length;
+    return true;
+}
+
 bool CreateFolderPath(const wchar_t* folder) {
     if (!folder || !*folder) {
         ::SetLastError(ERROR_INVALID_NAME);
@@ -99,17 +118,9 @@ bool ExtractResourceToFile(WORD resourceId, const wchar_t* path) {
     }
     (void)CreateParentFolder(path);  // a missing folder makes the creation below fail
 
-    if (resourceId == 0) {  // id 0 is no resource; never hand FindResource a null name
-        ::SetLastError(ERROR_RESOURCE_NAME_NOT_FOUND);
-        return false;
-    }
-    HMODULE module = PayloadModule();
-    HRSRC info = ::FindResourceW(module, MAKEINTRESOURCEW(resourceId), RT_RCDATA);
-    if (!info) return false;
-    DWORD size = ::SizeofResource(module, info);
-    HGLOBAL loaded = ::LoadResource(module, info);
-    const void* bytes = loaded ? ::LockResource(loaded) : nullptr;
-    if (!bytes && size != 0) return false;
+    const void* bytes = nullptr;
+    DWORD size = 0;
+    if (!PayloadResourceBytes(resourceId, &bytes, &size)) return false;
 
     orlyn::UniqueFileHandle file(::CreateFileW(path, GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
                                                PayloadFileSecurityAttributes(), CREATE_ALWAYS,

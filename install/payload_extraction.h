@@ -12,6 +12,11 @@
 // MAX_PATH - 1 units, or the file cannot be created or fully written; the last error code says why.
 [[nodiscard]] bool ExtractResourceToFile(WORD resourceId, const wchar_t* path);
 
+// The bytes of RT_RCDATA resource resourceId of the payload module, where the module holds them in
+// memory for as long as it is loaded. False when the resource is missing (id 0 included); the last error
+// code says why.
+[[nodiscard]] bool PayloadResourceBytes(WORD resourceId, const void** bytes, DWORD* size);
+
 // Makes sure folder and all its ancestors exist. The drive (and a UNC server and share) is never created.
 [[nodiscard]] bool CreateFolderPath(const wchar_t* folder);
 

@@ -7,6 +7,7 @@
 
 #include "common/string_format.h"
 #include "common/win_api.h"
+#include "removal/path_guard.h"
 
 using orlyn::HandleEntry;
 using orlyn::UniqueFileHandle;
@@ -86,10 +87,24 @@ bool CouldBeModule(const wchar_t* path) {
 
 }  // namespace
 
+// The names compare through the tree guard's normalisation, so a path written "C:/Orlyn/Shared/" or
+// "C:\Orlyn\.\Shared" in a registry value meets the name the system reports for the same folder. Two
+// differences from the guard stay, because the guard decides what may be deleted and this only whom
+// to ask to let go:
+// - names the guard does not read as a full path (a device name that no drive letter maps, such as a
+//   volume mounted without one) still match by their text: the guard refuses such a path, but the
+//   search must still find the holder of exactly the name it was given;
+// - nothing is refused here for being a share, device or stream name; such a name is only compared.
+// Like the guard, the normalisation drops trailing dots and spaces of each part as Windows does with
+// the paths it is given; a file really named so (made through "\\?\") then compares equal to its
+// namesake without them, which at worst asks one more program to let go.
 bool orlyn::SamePath(const wchar_t* a, const wchar_t* b) {
     std::wstring x = ComparablePath(a);
     std::wstring y = ComparablePath(b);
-    return !x.empty() && EqualsNoCase(x.c_str(), y.c_str());
+    if (x.empty()) return false;
+    if (EqualsNoCase(x.c_str(), y.c_str())) return true;
+    std::wstring formA, formB;
+    return NormalizePathForCompare(x, formA) && NormalizePathForCompare(y, formB) && formA == formB;
 }
 
 bool IsAlreadyListed(const std::vector<FileUser>& users, DWORD processId, const wchar_t* imageName) {

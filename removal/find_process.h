@@ -22,7 +22,9 @@ struct FileUser {
 
 namespace orlyn {
 // Whether two file paths name the same file: case ignored as the system ignores it in file names, a
-// "\\?\" prefix and a trailing backslash (other than a drive root's) do not count.
+// "\\?\" prefix and a trailing backslash (other than a drive root's) do not count, and full paths
+// compare in the tree guard's comparison form (slashes, "." and "..", doubled backslashes, trailing
+// dots and spaces of a part).
 bool SamePath(const wchar_t* a, const wchar_t* b);
 }  // namespace orlyn
 

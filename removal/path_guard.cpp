@@ -22,8 +22,11 @@ bool NormalizePathForCompare(const std::wstring& path, std::wstring& out) {
 }
 
 TreeRefusal CheckTreePath(const std::wstring& path, const ProtectedFolders& protectedFolders) {
+    if (IsDevicePath(path)) return TreeRefusal::DevicePath;
     std::wstring norm;
     if (!NormalizePathForCompare(path, norm)) return TreeRefusal::NotAbsolute;
+    if (IsShareForm(norm)) return TreeRefusal::NetworkPath;
+    if (HasStreamName(norm)) return TreeRefusal::StreamName;
     if (IsRootForm(norm)) return TreeRefusal::Root;
 
     for (const auto& folder : protectedFolders.folders) {
@@ -141,6 +144,14 @@ std::vector<std::wstring> PathForms(const wchar_t* path) {
     return forms;
 }
 
+// A mapped drive letter ("Z:" for "\\server\share") is a share under a drive's name.
+bool IsOnNetworkDrive(const std::wstring& path) {
+    std::wstring form;
+    if (!NormalizePathForCompare(path, form) || IsShareForm(form)) return false;
+    const wchar_t root[] = {form[0], L':', L'\\', 0};
+    return ::GetDriveTypeW(root) == DRIVE_REMOTE;
+}
+
 }  // namespace
 
 TreeRefusal CheckTreePathOnThisSystem(const wchar_t* path) {
@@ -149,6 +160,7 @@ TreeRefusal CheckTreePathOnThisSystem(const wchar_t* path) {
     for (const auto& form : PathForms(path)) {
         TreeRefusal refusal = CheckTreePath(form, folders);
         if (refusal != TreeRefusal::None) return refusal;
+        if (IsOnNetworkDrive(form)) return TreeRefusal::NetworkPath;
     }
     return TreeRefusal::None;
 }

@@ -1,5 +1,8 @@
-// Which folders a tree deletion refuses to touch: drive roots, share roots, the system's own folders and
-// everything above them. A corrupt registry value must never make the repair empty a drive.
+// Which folders a tree deletion refuses to touch: drive roots, the system's own folders and everything
+// above them, and every path that could reach a local folder by another name than its drive path: share
+// paths (an administrative share such as "\\localhost\C$" reaches the whole drive), device names and
+// stream names. A corrupt registry value, or a shell folder that a user's program has pointed elsewhere,
+// must never make the repair empty a drive.
 #pragma once
 
 #include <string>
@@ -20,8 +23,14 @@ struct ProtectedFolders {
 enum class TreeRefusal {
     None,          // may be walked
     NotAbsolute,   // not fully qualified; it would resolve against the current folder or drive
-    Root,          // a drive root or a share root
+    Root,          // a drive root
     Protected,     // one of the protected folders, a folder above one, or a user profile root
+    // On a share, in any spelling ("\\server\share", "\\?\UNC\", a network drive). The module keeps
+    // its folders on this PC's own drives; a share may be this PC's own drive under another name, or
+    // the folder of many PCs at once.
+    NetworkPath,
+    DevicePath,    // "\\.\", "\\?\GLOBALROOT\", "\\?\Volume{...}\" and the like
+    StreamName,    // a part holds a colon: "C:\Windows::$INDEX_ALLOCATION" is the folder C:\Windows
 };
 
 // Decides for a path as given. The protected folders may be given in any form; they are normalised here
@@ -29,8 +38,8 @@ enum class TreeRefusal {
 TreeRefusal CheckTreePath(const std::wstring& path, const ProtectedFolders& protectedFolders);
 
 // The decision the tree operations make on this system: the system's and its users' folders, and every
-// name the system knows the path by (as given, long form, final form with links resolved).
-// Asks the system.
+// name the system knows the path by (as given, long form, final form with links resolved); a drive
+// that the system reports as a network drive counts as a share. Asks the system.
 TreeRefusal CheckTreePathOnThisSystem(const wchar_t* path);
 
 }  // namespace orlyn

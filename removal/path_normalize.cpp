@@ -28,6 +28,17 @@ std::wstring TrimPart(const std::wstring& part) {
     return part.substr(0, end);
 }
 
+// "\\.\" and "\\?\" (or those names alone) begin the system's device namespace; "\\.x" is a server.
+bool IsDeviceStart(const std::wstring& p) {
+    return p.size() >= 3 && IsSlash(p[0]) && IsSlash(p[1]) && (p[2] == L'.' || p[2] == L'?') &&
+           (p.size() == 3 || IsSlash(p[3]));
+}
+
+// "C:\" at `at`. "\\?\C:" without the backslash is the volume itself, not its root folder.
+bool StartsWithDriveRoot(const std::wstring& p, size_t at) {
+    return p.size() >= at + 3 && IsDriveLetter(p[at]) && p[at + 1] == L':' && IsSlash(p[at + 2]);
+}
+
 std::wstring Upper(std::wstring text, UpperCaseFold fold) {
     if (!text.empty()) fold(&text[0], text.size());
     return text;
@@ -55,7 +66,9 @@ bool NormalizePathForCompare(const std::wstring& path, UpperCaseFold fold, std::
         prefix = p.substr(0, 2);
         SplitParts(p, 3, raw);
     } else if (p.size() >= 2 && p[0] == L'\\' && p[1] == L'\\') {
-        if (p.size() >= 3 && (p[2] == L'.' || p[2] == L'?')) return false;  // device paths
+        if (IsDeviceStart(p)) return false;
+        // The server's name follows the two backslashes at once; "\\\x" names no server.
+        if (p.size() < 3 || p[2] == L'\\') return false;
         prefix = L"\\";  // the second backslash comes with the server part
         SplitParts(p, 2, raw);
         if (raw.size() < 2) return false;  // a server without a share
@@ -78,30 +91,54 @@ bool NormalizePathForCompare(const std::wstring& path, UpperCaseFold fold, std::
         parts.push_back(part);
     }
 
-    // A drive root compares as "C:", a share root as "\\SERVER\SHARE".
+    // A drive root compares as "C:\" ("C:" alone would be the drive's current folder), a share root as
+    // "\\SERVER\SHARE".
     out = prefix;
     for (const auto& part : parts) out += L"\\" + part;
+    if (parts.empty()) out += L"\\";
     out = Upper(out, fold);
     return true;
 }
 
+bool IsDevicePath(const std::wstring& path) {
+    std::wstring p = path;
+    for (auto& c : p)
+        if (c == L'/') c = L'\\';
+    if (p == L"\\\\." || p == L"\\\\?" || p.compare(0, 4, L"\\\\.\\") == 0) return true;
+    if (p.compare(0, 4, L"\\\\?\\") != 0 && p.compare(0, 4, L"\\??\\") != 0) return false;
+    // The long forms of a drive path and of a share path name what their short forms name.
+    if (StartsWithDriveRoot(p, 4)) return false;
+    const wchar_t* unc = L"UNC\\";
+    for (size_t i = 0; i < 4; ++i) {
+        wchar_t c = i + 4 < p.size() ? p[i + 4] : 0;
+        if (c >= L'a' && c <= L'z') c = static_cast<wchar_t>(c - L'a' + L'A');
+        if (c != unc[i]) return true;
+    }
+    return false;
+}
+
+bool IsShareForm(const std::wstring& form) { return form.compare(0, 2, L"\\\\") == 0; }
+
+bool HasStreamName(const std::wstring& form) { return form.find(L':', 2) != std::wstring::npos; }
+
 bool IsRootForm(const std::wstring& form) {
-    bool unc = form.compare(0, 2, L"\\\\") == 0;
+    if (!IsShareForm(form)) return form.size() == 3 && form[2] == L'\\';
     size_t separators = 0;
     for (wchar_t c : form)
         if (c == L'\\') ++separators;
-    // "C:" has no separator left; "\\SERVER\SHARE" has three.
-    return (!unc && separators == 0) || (unc && separators == 3);
+    return separators == 3;  // "\\SERVER\SHARE"
 }
 
 bool IsSameOrAbove(const std::wstring& a, const std::wstring& b) {
-    if (b.size() < a.size() || b.compare(0, a.size(), a) != 0) return false;
-    return b.size() == a.size() || b[a.size()] == L'\\';
+    if (a.empty() || b.size() < a.size() || b.compare(0, a.size(), a) != 0) return false;
+    // Only a drive root ("C:\") ends in a backslash of its own.
+    return b.size() == a.size() || a.back() == L'\\' || b[a.size()] == L'\\';
 }
 
 bool IsDirectlyInside(const std::wstring& child, const std::wstring& parent) {
-    size_t slash = child.rfind(L'\\');
-    return slash != std::wstring::npos && slash == parent.size() && child.compare(0, slash, parent) == 0;
+    if (child.size() == parent.size() || !IsSameOrAbove(parent, child)) return false;
+    size_t rest = parent.back() == L'\\' ? parent.size() : parent.size() + 1;
+    return child.find(L'\\', rest) == std::wstring::npos;
 }
 
 }  // namespace orlyn

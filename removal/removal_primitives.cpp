@@ -96,6 +96,9 @@ const wchar_t* RefusalReason(orlyn::TreeRefusal refusal) {
     case orlyn::TreeRefusal::NotAbsolute: return L"not a full path";
     case orlyn::TreeRefusal::Root: return L"drive root";
     case orlyn::TreeRefusal::Protected: return L"system folder";
+    case orlyn::TreeRefusal::NetworkPath: return L"network path";
+    case orlyn::TreeRefusal::DevicePath: return L"device path";
+    case orlyn::TreeRefusal::StreamName: return L"stream name";
     case orlyn::TreeRefusal::None: break;
     }
     return L"";

@@ -1,10 +1,12 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <functional>
 #include <string>
 #include <vector>
 
 #include "app/repair_context.h"
+#include "common/string_format.h"
 #include "install/payload_extraction.h"
 #include "install/payload_list.h"
 #include "install/payload_manifest_parse.h"
@@ -206,63 +208,104 @@ TEST(ExpandPathMacros, UsesTheContextsFolders) {
     EXPECT_EQ(ExpandPathMacros(L"$Windows$;$ProgramFiles$;$AppData$", context), L"D:\\Win;D:\\PF;D:\\Data");
 }
 
-TEST(PayloadListLoad, ErrorTextsAndKeptRows) {
-    TempDir dir(L"pl");
+TEST(PayloadListParse, ErrorTextsAndKeptRows) {
+    PayloadList list;
+    std::string bad = "1005\tTSL.exe\tC:\\TSL.exe\t1\tTessel Hub\r\n1006\tA.dll\tC:\\A.dll\r\n"
+                      "1007\tB.dll\tC:\\B.dll\t0\r\n";
+    EXPECT_FALSE(list.Parse(bad.data(), bad.size()));
+    EXPECT_STREQ(list.message, kContentError);
+    ASSERT_EQ(list.entries.size(), 1u);
+    EXPECT_EQ(list.entries[0].resourceId, 1005);
+
+    // Parsing appends to what is already there.
+    std::string good = "1006\tA.dll\tC:\\A.dll\t0";
+    EXPECT_TRUE(list.Parse(good.data(), good.size()));
+    EXPECT_STREQ(list.message, kLoadSuccess);
+    ASSERT_EQ(list.entries.size(), 2u);
+    EXPECT_EQ(list.entries[1].resourceId, 1006);
+
+    PayloadList fresh;
+    EXPECT_TRUE(fresh.Parse("", 0));
+    EXPECT_STREQ(fresh.message, kLoadSuccess);
+    EXPECT_TRUE(fresh.entries.empty());
+}
+
+TEST(PayloadListLoad, ReadsTheManifestResourceAndNamesTheFileOnlyInItsTexts) {
     PayloadList list;
     EXPECT_FALSE(list.Load(nullptr));
     EXPECT_STREQ(list.message, L"파일의 이름에 문제가 있습니다.");
     EXPECT_FALSE(list.Load(L""));
     EXPECT_STREQ(list.message, L"파일의 이름에 문제가 있습니다.");
+    EXPECT_TRUE(list.entries.empty());
 
+    // The rows come from the program itself, whatever lies (or does not lie) at the path.
+    TempDir dir(L"pl");
     std::wstring missing = dir / L"missing.txt";
-    EXPECT_FALSE(list.Load(missing.c_str()));
-    EXPECT_EQ(std::wstring(list.message), L"파일을 열 수 없습니다.\r\n\r\n(" + missing + L")");
-
-    std::wstring bad = dir / L"bad.txt";
-    ASSERT_TRUE(WriteFileBytes(bad, "1005\tTSL.exe\tC:\\TSL.exe\t1\tTessel Hub\r\n1006\tA.dll\tC:\\A.dll\r\n"
-                                    "1007\tB.dll\tC:\\B.dll\t0\r\n"));
-    EXPECT_FALSE(list.Load(bad.c_str()));
-    EXPECT_STREQ(list.message, kContentError);
-    ASSERT_EQ(list.entries.size(), 1u);
-    EXPECT_EQ(list.entries[0].resourceId, 1005);
-
-    // Load appends to what is already there.
-    std::wstring good = dir / L"good.txt";
-    ASSERT_TRUE(WriteFileBytes(good, "1006\tA.dll\tC:\\A.dll\t0"));
-    EXPECT_TRUE(list.Load(good.c_str()));
+    EXPECT_TRUE(list.Load(missing.c_str()));
     EXPECT_STREQ(list.message, kLoadSuccess);
-    ASSERT_EQ(list.entries.size(), 2u);
-    EXPECT_EQ(list.entries[1].resourceId, 1006);
+    std::string shipped = ResourceBytes(999);
+    std::vector<PayloadEntry> expected;
+    ASSERT_TRUE(ParseManifest(shipped.data(), shipped.size(), expected));
+    ASSERT_EQ(list.entries.size(), expected.size());
+    EXPECT_EQ(std::memcmp(list.entries.data(), expected.data(), expected.size() * sizeof(PayloadEntry)), 0);
 
-    std::wstring empty = dir / L"empty.txt";
-    ASSERT_TRUE(WriteFileBytes(empty, ""));
-    PayloadList fresh;
-    EXPECT_TRUE(fresh.Load(empty.c_str()));
-    EXPECT_STREQ(fresh.message, kLoadSuccess);
-    EXPECT_TRUE(fresh.entries.empty());
-
-    // A file far larger than any manifest is not read into memory.
-    std::wstring huge = dir / L"huge.txt";
-    ASSERT_TRUE(WriteFileBytes(huge, std::string(16 * 1024 * 1024 + 1, '\t')));
-    EXPECT_FALSE(fresh.Load(huge.c_str()));
-    EXPECT_STREQ(fresh.message, kContentError);
-
-    // A path that does not fit MAX_PATH is refused without touching anything.
-    std::wstring longPath = dir.path() + L"\\" + std::wstring(300, L'x') + L".txt";
-    EXPECT_FALSE(fresh.Load(longPath.c_str()));
-    EXPECT_EQ(std::wstring(fresh.message).rfind(L"파일을 열 수 없습니다.\r\n\r\n(", 0), 0u);
+    // A payload without a manifest: the text names the file that stands for it.
+    payload_testing::ScopedPayloadModule module({{1014, "licence"}});
+    ASSERT_TRUE(module.ok());
+    PayloadList none;
+    EXPECT_FALSE(none.Load(missing.c_str()));
+    EXPECT_EQ(std::wstring(none.message), L"파일을 열 수 없습니다.\r\n\r\n(" + missing + L")");
+    EXPECT_TRUE(none.entries.empty());
 }
 
-TEST(PayloadListLoad, ReadsAFileThatAnotherProgramHasOpenForWriting) {
-    TempDir dir(L"plw");
-    std::wstring path = dir / L"m.txt";
-    ASSERT_TRUE(WriteFileBytes(path, "1006\tA.dll\tC:\\A.dll\t0\r\n"));
-    orlyn::UniqueFileHandle writer(::CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                                                 nullptr, OPEN_EXISTING, 0, nullptr));
-    ASSERT_TRUE(writer.valid());
-    PayloadList list;
-    EXPECT_TRUE(list.Load(path.c_str()));
-    EXPECT_EQ(list.entries.size(), 1u);
+TEST(PayloadListLoad, AManifestFileChangedOnDiskChangesNothingThatIsInstalled) {
+    // What a program of the user could do to the copy in its temporary folder between the write and the
+    // read: rewrite it, put a link to a file of its own in its place, or delete it.
+    const std::string shipped = "1014\tLICENSE.txt\t$AppData$\\Orlyn\\TSL\\LICENSE.txt\t0\r\n";
+    TempDir elsewhere(L"planted");
+    const std::wstring plantedTarget = elsewhere / L"TSL.exe";
+    const std::string planted = "1005\tTSL.exe\t" + orlyn::ToUtf8(plantedTarget) + "\t0\r\n" + shipped;
+    const std::wstring plantedFile = elsewhere / L"list.txt";
+    ASSERT_TRUE(WriteFileBytes(plantedFile, planted));
+    struct Case {
+        const char* name;
+        std::function<bool(const std::wstring& manifest)> change;
+    };
+    const Case cases[] = {
+        {"rewritten", [&](const std::wstring& m) { return WriteFileBytes(m, planted); }},
+        {"replaced by a link",
+         [&](const std::wstring& m) {
+             return ::DeleteFileW(m.c_str()) && ::CreateHardLinkW(m.c_str(), plantedFile.c_str(), nullptr);
+         }},
+        {"deleted", [&](const std::wstring& m) { return ::DeleteFileW(m.c_str()) != FALSE; }},
+    };
+    payload_testing::ScopedPayloadModule module({{999, shipped}, {1014, "licence"}, {1005, "MZ planted"}});
+    ASSERT_TRUE(module.ok());
+    std::vector<PayloadEntry> expected;
+    ASSERT_TRUE(ParseManifest(shipped.data(), shipped.size(), expected));
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        TempDir temp(L"tamper");
+        ScopedTempFolder scopedTemp(temp.path());
+        TempDir data(L"tamperdata");
+        CRepairContext context;
+        wcscpy_s(context.windowsFolder, (data / L"Windows").c_str());
+        wcscpy_s(context.allUsersAppDataFolder, data.path().c_str());
+
+        std::wstring manifest;
+        ASSERT_TRUE(context.ExtractPayloadManifest(manifest));
+        ASSERT_EQ(ReadFileBytes(manifest), shipped);
+        ASSERT_TRUE(c.change(manifest));
+        ASSERT_TRUE(context.payloadList.Load(manifest.c_str()));
+        EXPECT_STREQ(context.payloadList.message, kLoadSuccess);
+        ASSERT_EQ(context.payloadList.entries.size(), expected.size());
+        EXPECT_EQ(std::memcmp(context.payloadList.entries.data(), expected.data(), sizeof(PayloadEntry)), 0);
+
+        EXPECT_TRUE(context.InstallPayloadFiles());
+        EXPECT_EQ(ReadFileBytes(data / L"Orlyn\\TSL\\LICENSE.txt"), "licence");
+        EXPECT_FALSE(FileExists(plantedTarget));
+    }
+    EXPECT_EQ(ReadFileBytes(plantedFile), planted);  // nothing was written through the link
 }
 
 TEST(ExtractPayloadManifest, WritesTheManifestIntoTheTempFolder) {
@@ -334,13 +377,10 @@ TEST(CheckPayloadResources, TrueWhenAllPresentFalseAtAMissingOne) {
         {"a resource that is not a number", "TSL\tX.dll\tC:\\X.dll\t0\r\n", false},
         {"the manifest itself as a payload file", "999\tlist.txt\tC:\\list.txt\t0\r\n", true},
     };
-    TempDir dir(L"chk");
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
-        std::wstring path = dir / L"manifest.txt";
-        ASSERT_TRUE(WriteFileBytes(path, c.manifest));
         CRepairContext context;
-        ASSERT_TRUE(context.payloadList.Load(path.c_str()));
+        ASSERT_TRUE(context.payloadList.Parse(c.manifest.data(), c.manifest.size()));
         EXPECT_EQ(CheckPayloadResources(context.payloadList), c.result);
     }
 }

@@ -143,7 +143,7 @@ DWORD WINAPI ReadOneByte(void* pipe) {
 
 }  // namespace
 
-TEST(SamePath, IgnoresCaseLongPathPrefixAndTrailingBackslash) {
+TEST(SamePath, IgnoresCaseLongPathPrefixAndTrailingBackslashAndComparesFullPathsAsTheGuardDoes) {
     struct Case {
         const wchar_t* a;
         const wchar_t* b;
@@ -158,6 +158,19 @@ TEST(SamePath, IgnoresCaseLongPathPrefixAndTrailingBackslash) {
         {L"C:\\Dir\\File.txt", L"C:\\Dir\\File.txt2", false},
         {L"C:\\Dir\\a", L"D:\\Dir\\a", false},
         {L"", L"", false},
+        // Full paths compare in the tree guard's comparison form.
+        {L"C:\\Dir\\f", L"C:/Dir/f", true},
+        {L"c:\\dir\\F", L"C:\\Dir\\.\\sub\\..\\\\f", true},
+        {L"C:\\Dir\\f", L"C:\\Dir\\f. ", true},
+        {L"\\\\srv\\share\\x", L"//SRV/share/x/", true},
+        {L"C:\\Dir\\a", L"C:\\Dir\\a\\..\\b", false},
+        {L"C:\\Dir\\f:s", L"C:\\Dir\\f", false},
+        {L"C:\\", L"C:\\Dir\\..", true},
+        // Names that are no full path compare by their text alone.
+        {L"\\Device\\HarddiskVolume5\\Mounted\\x", L"\\device\\harddiskvolume5\\mounted\\X\\", true},
+        {L"\\Device\\HarddiskVolume5\\x", L"\\Device\\HarddiskVolume5\\.\\x", false},
+        {L"Dir\\f", L"C:\\Dir\\f", false},
+        {L"Dir\\f", L"dir\\F", true},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(ToUtf8(c.a) + " vs " + ToUtf8(c.b));
@@ -276,8 +289,14 @@ TEST(FindFileUsers, FindsTheProgramThatHoldsAFileOpen) {
     ChildProcess holder;
     ASSERT_TRUE(StartReady(holder, exe, file));
 
+    std::wstring slashed = file;
+    for (auto& c : slashed)
+        if (c == L'\\') c = L'/';
+    // However a registry value may spell the path.
+    const std::wstring spellings[] = {file, Upper(file), slashed, dir.path() + L"\\.\\sub\\..\\locked.dat",
+                                      dir.path() + L"\\\\locked.dat. "};
     CFindProcess* finder = Singleton<CFindProcess>::Instance();
-    for (const std::wstring& asked : {file, Upper(file)}) {
+    for (const std::wstring& asked : spellings) {
         SCOPED_TRACE(ToUtf8(asked));
         std::vector<FileUser> users = finder->FindFileUsers(asked.c_str());
         std::vector<FileUser> mine = UsersOf(holder.Id(), users);

@@ -66,7 +66,7 @@ TEST(PathGuard, RefusesRootsProtectedFoldersAndWhatIsAboveThem) {
     } cases[] = {
         {L"C:\\", R::Root},
         {L"e:/", R::Root},
-        {L"\\\\server\\share\\", R::Root},
+        {L"\\\\server\\share\\", R::NetworkPath},
         {L"\\\\?\\C:\\", R::Root},
         {L"C:\\Temp\\..", R::Root},
         {L"D:\\OS\\Windows", R::Protected},
@@ -92,6 +92,32 @@ TEST(PathGuard, RefusesRootsProtectedFoldersAndWhatIsAboveThem) {
         {L"C:\\élodie", R::Protected},
         {L"d:\\προφίλ\\élodie", R::Protected},
         {L"C:\\élodie\\дом\\x", R::None},
+        // Another name of a local folder, or of a drive: a share of this or any machine, a device name,
+        // a stream of the folder. None of them is walked, whatever folder it reaches.
+        {L"\\\\localhost\\C$\\Windows", R::NetworkPath},
+        {L"\\\\127.0.0.1\\c$\\Users\\bob", R::NetworkPath},
+        {L"\\\\127.1\\c$\\Temp", R::NetworkPath},
+        {L"\\\\[::1]\\c$\\Temp", R::NetworkPath},
+        {L"\\\\0--1.ipv6-literal.net\\c$\\Temp", R::NetworkPath},
+        {L"\\\\PC-01@SSL@443\\DavWWWRoot\\Temp", R::NetworkPath},
+        {L"//localhost/c$/ProgramData/Orlyn/Common", R::NetworkPath},
+        {L"\\\\?\\UNC\\localhost\\C$\\Windows", R::NetworkPath},
+        {L"\\??\\UNC\\fileserver\\share\\Orlyn", R::NetworkPath},
+        {L"\\\\fileserver\\share\\Orlyn\\Common", R::NetworkPath},
+        {L"\\\\.\\C:\\Windows", R::DevicePath},
+        {L"\\\\.\\C:\\ProgramData\\Orlyn\\Common", R::DevicePath},
+        {L"\\\\.\\UNC\\localhost\\c$\\Windows", R::DevicePath},
+        {L"\\\\?\\GLOBALROOT\\Device\\HarddiskVolume1\\Windows", R::DevicePath},
+        {L"\\\\?\\Volume{0b1a0000-0000-0000-0000-100000000000}\\Windows", R::DevicePath},
+        {L"\\\\?\\C:", R::DevicePath},
+        {L"D:\\OS\\Windows::$INDEX_ALLOCATION", R::StreamName},
+        {L"d:\\os\\windows:$I30:$INDEX_ALLOCATION\\", R::StreamName},
+        {L"C:\\ProgramData\\Orlyn\\Common::$INDEX_ALLOCATION", R::StreamName},
+        {L"C:\\ProgramData\\Orlyn:x\\Common", R::StreamName},
+        {L"\\\\\\.U\\S\\x", R::NotAbsolute},
+        // The long form of a drive path is that path.
+        {L"\\\\?\\C:\\ProgramData\\Orlyn\\Common", R::None},
+        {L"\\??\\D:\\OS\\Windows", R::Protected},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(orlyn::ToUtf8(c.path));
@@ -150,4 +176,54 @@ TEST(PathGuard, TreeOperationsRefuseThisSystemsFolders) {
         EXPECT_EQ(log.Messages(), (std::vector<std::wstring>{expected, expected}));
         EXPECT_EQ(ListFolder(c.path), before);
     }
+}
+
+TEST(PathGuard, TreeOperationsRefuseOtherNamesOfALocalFolder) {
+    testing_support::TempDir dir(L"alias");
+    ASSERT_TRUE(testing_support::WriteFileBytes(dir / L"kept.txt", "x"));
+    ASSERT_TRUE(::CreateDirectoryW((dir / L"sub").c_str(), nullptr));
+    ASSERT_TRUE(testing_support::WriteFileBytes(dir / L"sub\\kept.dat", "y"));
+    const std::wstring& path = dir.path();
+    ASSERT_EQ(path.compare(1, 2, L":\\"), 0);
+    const std::wstring drive = path.substr(0, 1);
+    const std::wstring rest = path.substr(3);
+    wchar_t netbios[MAX_COMPUTERNAME_LENGTH + 1] = {};
+    DWORD netbiosSize = MAX_COMPUTERNAME_LENGTH + 1;
+    ASSERT_TRUE(::GetComputerNameW(netbios, &netbiosSize));
+    wchar_t dns[256] = {};
+    DWORD dnsSize = 256;
+    std::wstring dnsName = ::GetComputerNameExW(ComputerNameDnsFullyQualified, dns, &dnsSize) && dns[0]
+                               ? std::wstring(dns)
+                               : std::wstring(netbios);
+    const std::wstring share = drive + L"$\\" + rest;
+    struct Case {
+        std::wstring path;
+        const wchar_t* reason;
+    } cases[] = {
+        {L"\\\\localhost\\" + share, L"network path"},
+        {L"\\\\127.0.0.1\\" + share, L"network path"},
+        {L"\\\\" + std::wstring(netbios) + L"\\" + share, L"network path"},
+        {L"\\\\" + dnsName + L"\\" + share, L"network path"},
+        {L"\\\\?\\UNC\\localhost\\" + share, L"network path"},
+        {L"\\\\.\\" + path, L"device path"},
+        {L"\\\\?\\GLOBALROOT\\??\\" + path, L"device path"},
+        {path + L"::$INDEX_ALLOCATION", L"stream name"},
+        {path + L":$I30:$INDEX_ALLOCATION", L"stream name"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(orlyn::ToUtf8(c.path));
+        LogCapture log;
+        EXPECT_FALSE(log.handle.RemoveFolderTree(c.path.c_str(), true));
+        log.handle.ClearFolderContents(c.path.c_str());
+        std::wstring expected = orlyn::FormatString(L"Error\tDeleteFolder Refused (%s) : %s", c.reason, c.path.c_str());
+        EXPECT_EQ(log.Messages(), (std::vector<std::wstring>{expected, expected}));
+        EXPECT_TRUE(testing_support::FileExists(dir / L"kept.txt"));
+        EXPECT_TRUE(testing_support::FileExists(dir / L"sub\\kept.dat"));
+    }
+    // The folder's own name is walked, and its long form too.
+    LogCapture log;
+    EXPECT_TRUE(log.handle.RemoveFolderTree((L"\\\\?\\" + path + L"\\sub").c_str(), true));
+    EXPECT_FALSE(testing_support::FileExists(dir / L"sub\\kept.dat"));
+    EXPECT_TRUE(log.handle.RemoveFolderTree(path.c_str(), false));
+    EXPECT_FALSE(testing_support::FileExists(dir / L"kept.txt"));
 }
