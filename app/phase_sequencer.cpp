@@ -89,7 +89,8 @@ void COrlynRepairDlg::SetProgressPercent(DWORD percent) {
 void COrlynRepairDlg::OnTimer(UINT_PTR id) {
     HWND hwnd = dialogWindow_;
     if (!ChainMayRun()) {
-        ::KillTimer(hwnd, id);  // a timer that was already due when the close began or the run was cut short
+        // A timer of the chain that was already due when the close began or the run was cut short.
+        if (id >= kTimerResumeStart && id <= kTimerRunBound) ::KillTimer(hwnd, id);
         return;
     }
     // Most timers of the sequence fire once: they enter a state, or count a phase complete and arm the
