@@ -13,15 +13,16 @@ struct CommandLineOptions {
     bool resumeStart = false;   // --start
     std::wstring logCopyPath;   // /log <path>; empty when not given
     bool usage = false;         // /? or /help
-    // The first argument that was not understood (an unknown switch, /log without a path, two modes or
-    // two restart choices); empty when every argument was understood.
+    // The first argument that was not understood (an unknown switch, a word that begins with a dash or
+    // slash look-alike, /log without a path, two restart choices or two /log paths); empty when every
+    // argument was understood.
     std::wstring invalidArgument;
 
     bool IsValid() const { return invalidArgument.empty(); }
 };
 
-// Switches are case-insensitive and begin with "/" or "-", in any order. "--start" is taken as it is
-// written (case-sensitive). Arguments that are no switch are passed over: an entry written without
+// Switches are case-insensitive and begin with "/" or "-", in any order; /quiet wins over /passive.
+// "--start" is taken as it is written (case-sensitive). Arguments that are no switch are passed over: an entry written without
 // quotes around a path with blanks splits that path into such pieces.
 CommandLineOptions ParseCommandLine(const std::vector<std::wstring>& arguments);
 

@@ -63,6 +63,8 @@ BOOL COrlynRepairDlg::OnInitDialog() {
     initialised_ = true;
     RunState(kStateReset);
     StartSequenceTimers();
+    // An unattended run always ends: after its bound it ends as a failed run would (exit code 1603).
+    if (unattended::IsUnattended()) ArmChainTimer(kTimerRunBound, seams::UnattendedRunBound());
     return TRUE;
 }
 
@@ -95,16 +97,21 @@ void COrlynRepairDlg::OnDocumentComplete(IDispatch* document, const wchar_t* url
     // After a restart the RunOnce entry starts us with --start; the chain that OnInitDialog started
     // already runs then, and timer 100's start finds it running and does nothing.
     // Before initialisation has completed (or after it failed) there is no chain to start.
-    if (resume_entry::HasStartArgument(ProcessCommandLine()) && ChainMayRun())
-        ::SetTimer(dialogWindow_, kTimerResumeStart, 100, nullptr);
+    if (resume_entry::HasStartArgument(ProcessCommandLine())) ArmChainTimer(kTimerResumeStart, 100);
 }
 
 void COrlynRepairDlg::OnClose() {
     if (closing_) return;  // a second close while the first waits for the worker
     closing_ = true;
-    for (UINT id = kTimerResumeStart; id <= kTimerRedraw; ++id) ::KillTimer(dialogWindow_, id);
-    // The worker uses the log and this object: both stay until it has ended.
-    WaitForWorker();
+    for (UINT id = kTimerResumeStart; id <= kTimerRunBound; ++id) ::KillTimer(dialogWindow_, id);
+    // The worker uses the log and this object: both stay until it has ended. A run cut short may have
+    // been cut short for a worker that never ends: it gets a few seconds, and is then left to the end of
+    // the process (which must not destroy this object: WorkerLeftRunning). Its log writes do nothing
+    // once the log is closed.
+    if (!WaitForWorker(cutShort_ ? kCutShortWorkerWaitMs : INFINITE)) {
+        workerLeftRunning_ = true;
+        WriteLog(L"%s", repair_text::kWorkerLeftRunningLog);
+    }
 
     unattended::SetAnswerLog(nullptr);
     lastLogDisposition_ = DisposeRepairLog(*this);
@@ -116,13 +123,21 @@ void COrlynRepairDlg::OnClose() {
     DefaultHandling(WM_CLOSE, 0, 0);
 }
 
-void COrlynRepairDlg::WaitForWorker() {
-    if (!worker_) return;
+bool COrlynRepairDlg::WaitForWorker(DWORD timeoutMs) {
+    if (!worker_) return true;
     bool quit = false;
     WPARAM quitCode = 0;
     HANDLE handle = worker_.get();
+    DWORD start = ::GetTickCount();
+    bool ended = true;
     for (;;) {
-        DWORD wait = ::MsgWaitForMultipleObjects(1, &handle, FALSE, INFINITE, QS_ALLINPUT);
+        DWORD elapsed = ::GetTickCount() - start;
+        DWORD left = timeoutMs == INFINITE ? INFINITE : (elapsed >= timeoutMs ? 0 : timeoutMs - elapsed);
+        DWORD wait = ::MsgWaitForMultipleObjects(1, &handle, FALSE, left, QS_ALLINPUT);
+        if (wait == WAIT_TIMEOUT) {
+            ended = false;
+            break;
+        }
         if (wait != WAIT_OBJECT_0 + 1) break;  // the worker ended (or the wait failed)
         MSG msg;
         while (::PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
@@ -137,8 +152,9 @@ void COrlynRepairDlg::WaitForWorker() {
             }
         }
     }
-    worker_.reset();
+    if (ended) worker_.reset();
     if (quit) ::PostQuitMessage(static_cast<int>(quitCode));
+    return ended;
 }
 
 BOOL COrlynRepairDlg::PreTranslateMessage(MSG* msg) {
@@ -177,7 +193,7 @@ bool COrlynRepairDlg::OnMessage(UINT message, WPARAM wParam, LPARAM lParam, LRES
         result = DefaultHandling(message, wParam, lParam);
         return true;
     case kArmTimerMessage:
-        if (ChainMayRun()) ::SetTimer(dialogWindow_, wParam, static_cast<UINT>(lParam), nullptr);
+        ArmChainTimer(wParam, static_cast<UINT>(lParam));
         result = 0;
         return true;
     case kCancelTimerMessage:

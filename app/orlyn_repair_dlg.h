@@ -30,6 +30,7 @@ public:
         kTimerPhaseFailed = 110,    // any failed phase
         kTimerSimulatedStep = 111,  // the cache clean-up while it runs (periodic)
         kTimerRedraw = 112,         // StartSequenceTimers (periodic)
+        kTimerRunBound = 113,       // OnInitDialog of an unattended run: the whole run's bound
     };
     // Sequence states.
     enum : int {
@@ -42,6 +43,9 @@ public:
         kStateFinal = 6,
         kStateFailure = 7,
     };
+
+    // How long the close of a run cut short waits for a worker that is still running.
+    static constexpr DWORD kCutShortWorkerWaitMs = 5000;
 
     COrlynRepairDlg();
     ~COrlynRepairDlg() override;
@@ -61,6 +65,12 @@ public:
     bool IsChainRunning() const { return chainRunning_; }
     bool IsClosing() const { return closing_; }
     LogDisposition LastLogDisposition() const { return lastLogDisposition_; }
+    // An unattended run that the program ended itself (a worker or timer could not be started, or the
+    // run outlasted its bound); the exit code is then 1603.
+    bool CutShort() const { return cutShort_; }
+    // The run outlasted its bound and its worker did not end: the dialog closed without it, and this
+    // object must outlive the process (the process ends without destroying it).
+    bool WorkerLeftRunning() const { return workerLeftRunning_; }
     HWND Window() const { return dialogWindow_; }
 
     // The worker threads' links to the dialog (CRepairContext).
@@ -93,6 +103,9 @@ protected:
     virtual bool InitCheckResources();
     // The process command line (--start).
     virtual const wchar_t* ProcessCommandLine() const;
+    // The system calls that start a worker thread and a window timer; tests make them fail here.
+    virtual HANDLE CreateWorkerThread(LPTHREAD_START_ROUTINE proc);
+    virtual bool SetWindowTimer(UINT_PTR id, UINT elapseMs);
 
     void OnTimer(UINT_PTR id);
     void OnClose();
@@ -107,13 +120,22 @@ private:
     void ResolveFolders();
     BOOL FailInitialisation(const wchar_t* text);
     void StartWorker(LPTHREAD_START_ROUTINE proc, UINT timerIfNotStarted);
-    // Waits for the running worker (if any) to end, dispatching this thread's messages meanwhile so
-    // that the worker's message boxes and posts are served.
-    void WaitForWorker();
+    // Sets a timer of the chain (dialog thread); a timer that cannot be set ends the chain as
+    // ChainCannotGoOn says. Returns false then. Does nothing (true) once the chain may no longer run.
+    bool ArmChainTimer(UINT_PTR id, UINT elapseMs);
+    // Logs what could not be started with the error code. An unattended run then ends (1603); an
+    // interactive one goes on as the caller decides. Returns true when the run is ending.
+    bool ChainCannotGoOn(const std::wstring& line, DWORD error);
+    // Ends an unattended run as a failed one: the line, then the dialog closes.
+    void CutUnattendedRunShort(const std::wstring& line);
+    // Waits (at most timeoutMs) for the running worker (if any) to end, dispatching this thread's
+    // messages meanwhile so that the worker's message boxes and posts are served. False when it still runs.
+    bool WaitForWorker(DWORD timeoutMs = INFINITE);
     void EnterFinalState();
     void EnterFailureState();
-    // Whether a timer of the chain may be armed: only after a complete initialisation and before close.
-    bool ChainMayRun() const { return initialised_ && !closing_; }
+    // Whether a timer of the chain may be armed: only after a complete initialisation, before close and
+    // before the run was cut short.
+    bool ChainMayRun() const { return initialised_ && !closing_ && !cutShort_; }
     void PaintMinimised();
     void DragStep(LPARAM lParam);
 
@@ -126,6 +148,8 @@ private:
     // nothing that arrives while the error box is up (a resumed start's timer 100) can start the chain.
     bool initialised_ = false;
     bool closing_ = false;
+    bool cutShort_ = false;
+    bool workerLeftRunning_ = false;
     LogDisposition lastLogDisposition_ = LogDisposition::NotOpen;
 };
 

@@ -3,6 +3,8 @@
 
 #include "app/progress_math.h"
 #include "app/repair_texts.h"
+#include "common/string_format.h"
+#include "framework/seams.h"
 #include "framework/unattended.h"
 
 COrlynRepairDlg* COrlynRepairDlg::FromContext(LPVOID context) {
@@ -12,11 +14,50 @@ COrlynRepairDlg* COrlynRepairDlg::FromContext(LPVOID context) {
 void COrlynRepairDlg::ArmTimer(UINT id, UINT elapseMs) {
     if (!dialogWindow_) return;
     if (::GetCurrentThreadId() == dialogThread_) {
-        if (ChainMayRun()) ::SetTimer(dialogWindow_, id, elapseMs, nullptr);
+        ArmChainTimer(id, elapseMs);
         return;
     }
-    // A window timer belongs to the thread that sets it: a worker asks the dialog thread to set it.
-    ::PostMessageW(dialogWindow_, kArmTimerMessage, id, static_cast<LPARAM>(elapseMs));
+    // A window timer belongs to the thread that sets it: a worker asks the dialog thread to set it. The
+    // request is sent when it cannot be posted (a full queue): a lost one would stop the chain for good.
+    if (!::PostMessageW(dialogWindow_, kArmTimerMessage, id, static_cast<LPARAM>(elapseMs)))
+        ::SendMessageW(dialogWindow_, kArmTimerMessage, id, static_cast<LPARAM>(elapseMs));
+}
+
+bool COrlynRepairDlg::ArmChainTimer(UINT_PTR id, UINT elapseMs) {
+    if (!ChainMayRun()) return true;
+    if (SetWindowTimer(id, elapseMs)) return true;
+    DWORD error = ::GetLastError();
+    if (ChainCannotGoOn(orlyn::FormatString(repair_text::kTimerNotStartedLog, static_cast<unsigned>(id)), error))
+        return false;
+    // A person is there: a timer that moves the chain on fails the chain, and the failure prompt offers
+    // the retry. The bar's redraw, the clean-up's simulated steps and a resumed start's timer (the chain
+    // already runs then) are not needed for that.
+    if (id >= kTimerEnterCheck && id <= kTimerPhaseFailed) RunState(kStateFailure);
+    return false;
+}
+
+bool COrlynRepairDlg::ChainCannotGoOn(const std::wstring& line, DWORD error) {
+    WriteLog(L"%s", line.c_str());
+    WriteErrorCodeLine(*this, error);
+    if (!unattended::IsUnattended()) return false;
+    CutUnattendedRunShort(repair_text::kUnattendedCannotGoOnLog);
+    return true;
+}
+
+void COrlynRepairDlg::CutUnattendedRunShort(const std::wstring& line) {
+    if (cutShort_ || closing_) return;
+    cutShort_ = true;  // no timer of the chain fires from now on
+    WriteLog(L"%s", line.c_str());
+    // Posted: this runs inside timer handlers and initialisation. Sent only when it cannot be posted.
+    if (!::PostMessageW(dialogWindow_, WM_CLOSE, 0, 0)) ::SendMessageW(dialogWindow_, WM_CLOSE, 0, 0);
+}
+
+HANDLE COrlynRepairDlg::CreateWorkerThread(LPTHREAD_START_ROUTINE proc) {
+    return ::CreateThread(nullptr, 0, proc, static_cast<CRepairContext*>(this), 0, nullptr);
+}
+
+bool COrlynRepairDlg::SetWindowTimer(UINT_PTR id, UINT elapseMs) {
+    return ::SetTimer(dialogWindow_, id, elapseMs, nullptr) != 0;
 }
 
 void COrlynRepairDlg::CancelTimer(UINT id) {
@@ -36,8 +77,8 @@ bool COrlynRepairDlg::StartSequenceTimers() {
     if (!ChainMayRun() || chainRunning_) return false;
     chainRunning_ = true;
     sequenceStarted = 1;
-    ::SetTimer(dialogWindow_, kTimerRedraw, 100, nullptr);
-    ::SetTimer(dialogWindow_, kTimerEnterCheck, 100, nullptr);
+    ArmChainTimer(kTimerRedraw, 100);
+    ArmChainTimer(kTimerEnterCheck, 100);  // does nothing when the first cut the run short
     return true;
 }
 
@@ -47,8 +88,9 @@ void COrlynRepairDlg::SetProgressPercent(DWORD percent) {
 
 void COrlynRepairDlg::OnTimer(UINT_PTR id) {
     HWND hwnd = dialogWindow_;
-    if (closing_) {
-        ::KillTimer(hwnd, id);  // a timer that was already due when the close began
+    if (!ChainMayRun()) {
+        // A timer of the chain that was already due when the close began or the run was cut short.
+        if (id >= kTimerResumeStart && id <= kTimerRunBound) ::KillTimer(hwnd, id);
         return;
     }
     // Most timers of the sequence fire once: they enter a state, or count a phase complete and arm the
@@ -60,7 +102,7 @@ void COrlynRepairDlg::OnTimer(UINT_PTR id) {
     auto completeThenArm = [&](UINT_PTR next) {
         ::KillTimer(hwnd, id);
         CompletePhase();
-        ::SetTimer(hwnd, next, 200, nullptr);
+        ArmChainTimer(next, 200);
     };
     switch (id) {
     case kTimerResumeStart:
@@ -83,6 +125,12 @@ void COrlynRepairDlg::OnTimer(UINT_PTR id) {
         break;
     case kTimerSimulatedStep:
         StepSimulatedProgress();  // tests and steps under the lock
+        break;
+    case kTimerRunBound:
+        ::KillTimer(hwnd, id);
+        CutUnattendedRunShort(orlyn::FormatString(repair_text::kUnattendedRunBoundLog,
+                                                  static_cast<unsigned>(seams::UnattendedRunBound() / 1000),
+                                                  sequenceState));
         break;
     case kTimerRedraw: {
         Progress p = ReadProgress();
@@ -112,7 +160,7 @@ void COrlynRepairDlg::RunState(int state) {
         StartWorker(&COrlynRepairDlg::CacheThreadProc, kTimerCacheDone);
         break;
     case kStateRestart:
-        StartWorker(&COrlynRepairDlg::RebootThreadProc, 0);
+        StartWorker(&COrlynRepairDlg::RebootThreadProc, kTimerPhaseFailed);
         break;
     case kStateInstall:
         StartWorker(&COrlynRepairDlg::InstallThreadProc, kTimerPhaseFailed);
@@ -136,9 +184,13 @@ void COrlynRepairDlg::StartWorker(LPTHREAD_START_ROUTINE proc, UINT timerIfNotSt
         ::WaitForSingleObject(worker_.get(), INFINITE);
         worker_.reset();
     }
-    worker_.reset(::CreateThread(nullptr, 0, proc, static_cast<CRepairContext*>(this), 0, nullptr));
-    // A thread that cannot be made counts as the phase's failure (the cache clean-up's as done).
-    if (!worker_ && timerIfNotStarted) ::SetTimer(dialogWindow_, timerIfNotStarted, 100, nullptr);
+    worker_.reset(CreateWorkerThread(proc));
+    if (worker_) return;
+    DWORD error = ::GetLastError();
+    if (ChainCannotGoOn(orlyn::FormatString(repair_text::kWorkerNotStartedLog, sequenceState), error)) return;
+    // With a person there, a thread that cannot be made counts as the phase's failure (the cache
+    // clean-up's as done).
+    ArmChainTimer(timerIfNotStarted, 100);
 }
 
 bool COrlynRepairDlg::RunPhase(int state) {

@@ -34,6 +34,20 @@ inline constexpr wchar_t kFailureUnknown[] = L"알수 없는";
 inline constexpr wchar_t kFailurePrompt[] =
     L"%s 에러가 발생하였습니다.\r\n다시 시도하시겠습니까?\r\n시작되면 웹 브라우저가 모두 종료됩니다.";
 
+// Shown (interactive) when another copy of the program is repairing this PC; that copy is left alone.
+inline constexpr wchar_t kOtherRunActive[] =
+    L"이미 복구가 진행 중입니다.\r\n진행 중인 복구가 끝난 후 다시 시도해 주세요.";
+
+// Lines of a run that cannot go on: each is followed by the error code's line.
+inline constexpr wchar_t kWorkerNotStartedLog[] = L"Error\t작업 스레드를 시작하지 못했습니다. (단계 %d)\n";
+inline constexpr wchar_t kTimerNotStartedLog[] = L"Error\t타이머를 시작하지 못했습니다. (타이머 %u)\n";
+// How an unattended run ends that the program itself had to end (exit code 1603).
+inline constexpr wchar_t kUnattendedCannotGoOnLog[] = L"Error\t무인 복구 : 복구를 계속할 수 없어 실패로 종료합니다.\n";
+inline constexpr wchar_t kUnattendedRunBoundLog[] =
+    L"Error\t무인 복구 : 제한 시간(%u초) 안에 복구가 끝나지 않아 실패로 종료합니다. (단계 %d)\n";
+inline constexpr wchar_t kWorkerLeftRunningLog[] =
+    L"Error\t무인 복구 : 진행 중인 작업이 끝나지 않아 기다리지 않고 종료합니다.\n";
+
 // Registry and file names.
 inline constexpr wchar_t kRunOnceKey[] = L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\RunOnce";
 inline constexpr wchar_t kRunOnceValue[] = L"OrlynComCleaner";

@@ -3,8 +3,9 @@
 namespace run_result {
 
 int ExitCodeFor(const RunEnd& end) {
+    if (end.anotherRunActive) return kAnotherRunActive;
     if (!end.started) return kUserCancelled;
-    if (!end.dialogRan || !end.sequenceStarted) return kFatalError;
+    if (!end.dialogRan || !end.sequenceStarted || end.cutShort) return kFatalError;
     switch (end.sequenceState) {
     case 6:  // final
         return kSuccess;

@@ -11,6 +11,7 @@ seams::MessageBoxHandler gMessageBox;
 seams::RestartHandler gRestart;
 seams::OpenPageHandler gOpenPage;
 std::atomic<DWORD> gHoldMs{seams::kDefaultMessageBoxHoldMs};
+std::atomic<DWORD> gRunBoundMs{seams::kDefaultUnattendedRunBoundMs};
 
 template <typename H>
 H Current(const H& handler) {
@@ -79,6 +80,8 @@ void SetRestartHandler(RestartHandler handler) {
     std::lock_guard<std::mutex> lock(gMutex);
     gRestart = std::move(handler);
 }
+void SetUnattendedRunBound(DWORD ms) { gRunBoundMs = ms ? ms : kDefaultUnattendedRunBoundMs; }
+DWORD UnattendedRunBound() { return gRunBoundMs.load(); }
 void SetOpenPageHandler(OpenPageHandler handler) {
     std::lock_guard<std::mutex> lock(gMutex);
     gOpenPage = std::move(handler);

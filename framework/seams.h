@@ -37,6 +37,12 @@ constexpr DWORD kDefaultMessageBoxHoldMs = 300;
 void SetMessageBoxHoldTime(DWORD ms);
 DWORD MessageBoxHoldTime();
 void SetRestartHandler(RestartHandler handler);
+
+// How long an unattended run may take before the program gives up on it (README: deploying to many
+// PCs). Tests shorten it here; 0 restores the default. There is no switch for it.
+constexpr DWORD kDefaultUnattendedRunBoundMs = 30 * 60 * 1000;
+void SetUnattendedRunBound(DWORD ms);
+DWORD UnattendedRunBound();
 void SetOpenPageHandler(OpenPageHandler handler);
 
 }  // namespace seams

@@ -48,7 +48,11 @@ TEST(CommandLine, ParsesSwitchesOfEitherMarkInAnyCaseAndOrder) {
         {"log followed by a switch", {L"/log", L"/quiet"}, Q, false, false, L"", false, L"/log"},
         {"log followed by --start", {L"/log", L"--start"}, I, false, true, L"", false, L"/log"},
         {"log with an empty path", {L"/log", L""}, I, false, false, L"", false, L"/log"},
-        {"two modes", {L"/quiet", L"/passive"}, P, false, false, L"", false, L"/passive"},
+        // Quiet wins over passive, whichever comes first; and even beside an error, so that no usage box
+        // is shown to a PC where nobody is.
+        {"quiet then passive", {L"/quiet", L"/passive"}, Q, false, false, L"", false, L""},
+        {"passive then quiet", {L"-PASSIVE", L"/quiet", L"-passive"}, Q, false, false, L"", false, L""},
+        {"passive, quiet and an error", {L"/passive", L"/bogus", L"/quiet"}, Q, false, false, L"", false, L"/bogus"},
         {"two restart choices", {L"/norestart", L"/forcerestart"}, I, true, false, L"", false, L"/forcerestart"},
         {"two log paths", {L"/log", L"a.log", L"/log", L"b.log"}, I, false, false, L"b.log", false, L"/log"},
         {"first of two unknown", {L"/x", L"/y"}, I, false, false, L"", false, L"/x"},
@@ -63,6 +67,54 @@ TEST(CommandLine, ParsesSwitchesOfEitherMarkInAnyCaseAndOrder) {
         EXPECT_EQ(options.resumeStart, c.resumeStart);
         EXPECT_EQ(options.logCopyPath, c.logCopyPath);
         EXPECT_EQ(options.usage, c.usage);
+    }
+}
+
+// A switch copied from a word processor, a mail or a web page often begins with a character that only
+// looks like "-" or "/": such a word is an unknown switch, never a path piece passed over.
+TEST(CommandLine, WordBeginningWithADashOrSlashLookAlikeIsAnUnknownSwitch) {
+    struct Case {
+        const char* name;
+        std::wstring word;
+    } cases[] = {
+        {"en dash", L"\u2013quiet"},
+        {"em dash", L"\u2014passive"},
+        {"hyphen", L"\u2010quiet"},
+        {"non-breaking hyphen", L"\u2011quiet"},
+        {"figure dash", L"\u2012quiet"},
+        {"horizontal bar", L"\u2015quiet"},
+        {"minus sign", L"\u2212quiet"},
+        {"small em dash", L"\uFE58quiet"},
+        {"small hyphen-minus", L"\uFE63quiet"},
+        {"fullwidth hyphen-minus", L"\uFF0Dquiet"},
+        {"fullwidth solidus", L"\uFF0Fquiet"},
+        {"fraction slash", L"\u2044quiet"},
+        {"division slash", L"\u2215quiet"},
+        {"big solidus", L"\u29F8quiet"},
+        {"soft hyphen", L"\u00ADquiet"},
+        {"hyphen bullet", L"\u2043quiet"},
+        {"en dash alone", L"\u2013"},
+        {"the resume argument with en dashes", L"\u2013\u2013start"},
+        {"a dash look-alike before a real dash", L"\u2013-quiet"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        CommandLineOptions options = ParseCommandLine({L"/norestart", c.word, L"/log", L"C:\\a.log"});
+        EXPECT_EQ(options.invalidArgument, c.word);
+        EXPECT_EQ(options.mode, RunMode::Interactive);
+        // Through the system's own splitting, as the program reads its command line.
+        CommandLineOptions split = ParseCommandLine(run_setup::SplitArguments((L"/passive " + c.word).c_str()));
+        EXPECT_EQ(split.invalidArgument, c.word);
+    }
+    // Look-alikes inside a word are a path's business, and plain marks stay switches.
+    const std::vector<std::wstring> fine[] = {
+        {L"C:\\logs\\pc\u20131.log"},
+        {L"/log", L"C:\\logs\\\u2013a.log"},
+        {L"pc\u2014name", L"-quiet"},
+    };
+    for (const auto& arguments : fine) {
+        SCOPED_TRACE(orlyn::ToUtf8(arguments[0]));
+        EXPECT_TRUE(ParseCommandLine(arguments).IsValid());
     }
 }
 

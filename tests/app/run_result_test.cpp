@@ -19,6 +19,9 @@ TEST(RunResult, ExitCodeFollowsHowTheRunEnded) {
         {"restart left for later", {true, true, true, 4, false}, 3010},
         {"closed during the removal", {true, true, true, 2, false}, 1602},
         {"closed before the check", {true, true, true, 0, false}, 1602},
+        {"another copy repairing", {true, false, false, 0, false, false, true}, 1618},
+        {"cut short during the removal", {true, true, true, 2, false, true}, 1603},
+        {"cut short after the restart was left for later", {true, true, true, 4, false, true}, 1603},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);

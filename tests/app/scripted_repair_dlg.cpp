@@ -65,6 +65,34 @@ void ScriptedRepairDlg::CompleteDocument() {
     COrlynRepairDlg::OnDocumentComplete(nullptr, L"");
 }
 
+HANDLE ScriptedRepairDlg::CreateWorkerThread(LPTHREAD_START_ROUTINE proc) {
+    if (failingWorkerState != 0 && failingWorkerState == sequenceState) {
+        ::SetLastError(ERROR_NOT_ENOUGH_MEMORY);
+        return nullptr;
+    }
+    return COrlynRepairDlg::CreateWorkerThread(proc);
+}
+
+bool ScriptedRepairDlg::SetWindowTimer(UINT_PTR id, UINT elapseMs) {
+    if (failingTimer != 0 && failingTimer == id) {
+        ::SetLastError(ERROR_NO_SYSTEM_RESOURCES);
+        return false;
+    }
+    return COrlynRepairDlg::SetWindowTimer(id, elapseMs);
+}
+
+std::unique_ptr<COrlynRepairDlg> ScriptedRepairApp::MakeRepairDialog() {
+    auto dialog = std::make_unique<ScriptedRepairDlg>();
+    dialogMade = true;
+    dialog->onClosed = [this](ScriptedRepairDlg& closed) {
+        phasesRun = closed.PhasesRun();
+        timedOut = closed.TimedOut();
+        logDisposition = closed.LastLogDisposition();
+    };
+    if (setUp) setUp(*dialog);
+    return dialog;
+}
+
 std::vector<int> ScriptedRepairDlg::PhasesRun() const {
     std::lock_guard<std::mutex> guard(mutex_);
     return phasesRun_;
@@ -104,9 +132,15 @@ bool ScriptedRepairDlg::OnMessage(UINT message, WPARAM wParam, LPARAM lParam, LR
         ::KillTimer(GetSafeHwnd(), kWatchdogTimer);
         timedOut_ = true;
         EndDialog(kWatchdogResult);
+        if (onClosed) onClosed(*this);
         return true;
     }
     bool handled = COrlynRepairDlg::OnMessage(message, wParam, lParam, result);
+    if (message == WM_CLOSE && IsClosing() && onClosed) {
+        auto closed = std::move(onClosed);
+        onClosed = nullptr;
+        closed(*this);
+    }
     if (message == WM_TIMER) {
         std::lock_guard<std::mutex> guard(mutex_);
         timersSeen_.push_back(wParam);

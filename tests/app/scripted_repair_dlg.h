@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "app/orlyn_repair_app.h"
 #include "app/orlyn_repair_dlg.h"
 #include "app/repair_texts.h"
 
@@ -38,6 +39,10 @@ public:
     const wchar_t* commandLine = L"OrlynRepair.exe";
     // When set, replaces the Windows folder that initialisation found (the hosts file is read there).
     std::wstring windowsFolderOverride;
+    // The worker of this state (1 to 5) and this timer cannot be started, as when the system refuses
+    // them; 0 for none.
+    int failingWorkerState = 0;
+    UINT_PTR failingTimer = 0;
     // A page that finishes loading late: the document-complete notification is kept back until the
     // test calls CompleteDocument (on the dialog thread).
     bool latePage = false;
@@ -55,6 +60,9 @@ public:
     // How often these reached the message map (dialog thread).
     int rightButtonUpsSeen = 0;
     int iconErasesSeen = 0;
+
+    // Called on the dialog thread once the dialog has closed (or the watchdog ended it).
+    std::function<void(ScriptedRepairDlg&)> onClosed;
 
     // Signalled when WM_CLOSE first reaches the dialog.
     HANDLE closeSeen = ::CreateEventW(nullptr, TRUE, FALSE, nullptr);
@@ -74,6 +82,8 @@ protected:
         return realInitSteps ? COrlynRepairDlg::InitCheckResources() : failingInitStep != 4;
     }
     const wchar_t* ProcessCommandLine() const override { return commandLine; }
+    HANDLE CreateWorkerThread(LPTHREAD_START_ROUTINE proc) override;
+    bool SetWindowTimer(UINT_PTR id, UINT elapseMs) override;
     bool OnMessage(UINT message, WPARAM wParam, LPARAM lParam, LRESULT& result) override;
     void OnDocumentComplete(IDispatch* document, const wchar_t* url) override;
 
@@ -83,6 +93,22 @@ private:
     std::vector<int> phasesRun_;
     std::vector<UINT_PTR> timersSeen_;
     std::atomic<bool> timedOut_{false};
+};
+
+// The real application object, whose repair dialog is a scripted one: set it up before InitInstance and
+// read what it did afterwards (the application destroys it before InitInstance returns, unless a worker
+// outlasted the run, and then it is left alone as the program leaves it).
+class ScriptedRepairApp : public COrlynRepairApp {
+public:
+    std::function<void(ScriptedRepairDlg&)> setUp;
+    // What the dialog did, read when it closed.
+    std::vector<int> phasesRun;
+    bool timedOut = false;
+    LogDisposition logDisposition = LogDisposition::NotOpen;
+    bool dialogMade = false;
+
+protected:
+    std::unique_ptr<COrlynRepairDlg> MakeRepairDialog() override;
 };
 
 // A phase script: the removal fails, and the restart state asks for the restart as the program does.

@@ -6,6 +6,7 @@
 #include <cctype>
 
 #include "app/orlyn_repair_app.h"
+#include "app/run_guard.h"
 #include "build_settings.h"
 #include "common/string_format.h"
 #include "scripted_repair_dlg.h"
@@ -66,6 +67,19 @@ TEST(ShownTexts, EveryMessageBoxOfTheRepairShellByteForByte) {
         app.InitInstance();
         confirmation = boxes.Calls();
     }
+    // The stand-down of a second copy while another repairs (it holds the run mutex).
+    std::vector<seams::MessageBoxCall> otherRunActive;
+    {
+        testing_support::ChildProcess holder;
+        std::wstring ready = testing_support::UniqueName(L"mutex-ready");
+        ASSERT_TRUE(holder.Start(testing_support::FixturePath(L"hold_mutex.exe"),
+                                 L"\"" + std::wstring(kRunMutexName) + L"\" " + ready + L" -"));
+        ASSERT_TRUE(testing_support::WaitForNamedEvent(ready, 10000));
+        ScriptedMessageBoxes boxes;
+        COrlynRepairApp app;
+        app.InitInstance();
+        otherRunActive = boxes.Calls();
+    }
     Shown initErrors[4];
     for (int step = 1; step <= 4; ++step)
         initErrors[step - 1] = RunDialogShowing({IDOK}, [step](ScriptedRepairDlg& d) {
@@ -103,6 +117,8 @@ TEST(ShownTexts, EveryMessageBoxOfTheRepairShellByteForByte) {
         {"start confirmation", confirmation, 0, nullptr,
          L"지금 복구를 시작할까요?\r\n시작되면 웹 브라우저가 모두 종료됩니다.\r\n작업 중인 프로그램들을 저장 후 시작하세요.\r\n",
          MB_OKCANCEL | MB_ICONEXCLAMATION},
+        {"another repair running", otherRunActive, 0, nullptr,
+         L"이미 복구가 진행 중입니다.\r\n진행 중인 복구가 끝난 후 다시 시도해 주세요.", MB_OK | MB_ICONEXCLAMATION},
         {"initialisation error 1", initErrors[0].calls, 0, initErrors[0].dialog,
          L"초기화 에러 #1 : 삭제 목록을 얻어오는데 실패하였습니다.", MB_OK | MB_ICONERROR},
         {"initialisation error 2", initErrors[1].calls, 0, initErrors[1].dialog,
@@ -146,6 +162,7 @@ TEST(ShownTexts, EveryMessageBoxOfTheRepairShellByteForByte) {
     }
     // No box beyond the table's.
     EXPECT_EQ(confirmation.size(), 1u);
+    EXPECT_EQ(otherRunActive.size(), 1u);
     for (const Shown& s : initErrors) EXPECT_EQ(s.calls.size(), 1u);
     EXPECT_EQ(checkFailed.calls.size(), 1u);
     EXPECT_EQ(removalFailed.calls.size(), 2u);

@@ -16,37 +16,23 @@
 
 using app_tests::RemovalFailsThenRestarts;
 using app_tests::RepairRunScope;
+using app_tests::ScriptedRepairApp;
 using app_tests::ScriptedRepairDlg;
 using testing_support::RecordedSystemCalls;
 using testing_support::ScriptedMessageBoxes;
 
 namespace {
 
-// Applies a command line as the program does at start-up, and resets the run's settings afterwards.
-class CommandLineScope {
-public:
-    explicit CommandLineScope(const std::wstring& commandLine) {
-        int code = -1;
-        applied = run_setup::ApplyCommandLine(commandLine.c_str(), code);
-    }
-    ~CommandLineScope() { unattended::Reset(); }
-    bool applied = false;
-};
-
-// Runs the dialog as the application does: the start confirmation first, then the dialog (hidden
-// in a quiet run), and returns the exit code the run ends with.
-int RunLikeTheApplication(ScriptedRepairDlg& dialog) {
-    run_result::RunEnd end;
-    end.started = COrlynRepairApp::ConfirmStart();
-    if (end.started) {
-        if (!unattended::ShowsWindows()) dialog.SetMessageOnly(true);
-        end.dialogRan = dialog.DoModal() != -1;
-        EXPECT_FALSE(dialog.TimedOut()) << "the dialog hung and was ended by the watchdog";
-        end.sequenceStarted = dialog.sequenceStarted != 0;
-        end.sequenceState = dialog.sequenceState;
-        end.restartStarted = unattended::RestartStarted();
-    }
-    return run_result::ExitCodeFor(end);
+// Runs the real application object (its InitInstance, as wWinMain does) with this command line and a
+// scripted dialog set up by setUp; returns the exit code. The run's settings are reset afterwards.
+int ExitCodeOfRun(ScriptedRepairApp& app, const std::wstring& commandLine,
+                   std::function<void(ScriptedRepairDlg&)> setUp = nullptr) {
+    app.commandLine = commandLine.c_str();
+    app.setUp = std::move(setUp);
+    app.InitInstance();
+    unattended::Reset();
+    EXPECT_FALSE(app.timedOut) << "the dialog hung and was ended by the watchdog";
+    return app.ExitInstance();
 }
 
 bool HasLineWith(const std::vector<std::wstring>& lines, const std::wstring& part) {
@@ -68,23 +54,23 @@ TEST(UnattendedRun, QuietRunAsksNothingShowsNoWindowLogsItsAnswersAndCopiesTheLo
     RepairRunScope scope;
     testing_support::TempDir dir(L"logcopy");
     std::wstring copy = dir / L"pc 1.log";
-    CommandLineScope commandLine(L"/quiet /log \"" + copy + L"\"");
-    ASSERT_TRUE(commandLine.applied);
     ScriptedMessageBoxes boxes;
     RecordedSystemCalls calls;
-    ScriptedRepairDlg dialog;
     bool anyVisible = false;
-    dialog.phase = [&](ScriptedRepairDlg& d, int, int) {
-        d.RunOnDialogThread([&] { anyVisible = anyVisible || ::IsWindowVisible(d.Window()); }, true);
-        return true;
-    };
-    EXPECT_EQ(RunLikeTheApplication(dialog), run_result::kSuccess);
+    ScriptedRepairApp app;
+    int code = ExitCodeOfRun(app, L"/quiet /log \"" + copy + L"\"", [&](ScriptedRepairDlg& dialog) {
+        dialog.phase = [&](ScriptedRepairDlg& d, int, int) {
+            d.RunOnDialogThread([&] { anyVisible = anyVisible || ::IsWindowVisible(d.Window()); }, true);
+            return true;
+        };
+    });
+    EXPECT_EQ(code, run_result::kSuccess);
 
     EXPECT_EQ(boxes.Count(), 0u);
     EXPECT_TRUE(calls.OpenedPages().empty());
     EXPECT_FALSE(anyVisible);
-    EXPECT_EQ(dialog.PhasesRun(), (std::vector<int>{1, 2, 3, 5}));
-    EXPECT_EQ(dialog.LastLogDisposition(), LogDisposition::Moved);
+    EXPECT_EQ(app.phasesRun, (std::vector<int>{1, 2, 3, 5}));
+    EXPECT_EQ(app.logDisposition, LogDisposition::Moved);
     auto lines = testing_support::ReadLogMessages(app_tests::ArchivedLogPath());
     // The start was answered before the log existed: its line follows the system report.
     ASSERT_FALSE(lines.empty());
@@ -99,20 +85,19 @@ TEST(UnattendedRun, QuietRunAsksNothingShowsNoWindowLogsItsAnswersAndCopiesTheLo
 
 TEST(UnattendedRun, RemovalNeedingARestartWithoutForceRestartLeavesTheEntryWithTheSwitchesAndEnds3010) {
     RepairRunScope scope;
-    CommandLineScope commandLine(L"/passive");
     ScriptedMessageBoxes boxes;
     RecordedSystemCalls calls(TRUE);
-    ScriptedRepairDlg dialog;
-    dialog.phase = RemovalFailsThenRestarts;
-    EXPECT_EQ(RunLikeTheApplication(dialog), run_result::kRestartRequired);
+    ScriptedRepairApp app;
+    int code = ExitCodeOfRun(app, L"/passive", [](ScriptedRepairDlg& d) { d.phase = RemovalFailsThenRestarts; });
+    EXPECT_EQ(code, run_result::kRestartRequired);
 
     EXPECT_EQ(boxes.Count(), 0u);
     EXPECT_EQ(calls.RestartCount(), 0);
-    EXPECT_EQ(dialog.PhasesRun(), (std::vector<int>{1, 2, 4}));
+    EXPECT_EQ(app.phasesRun, (std::vector<int>{1, 2, 4}));
     std::wstring command;
     ASSERT_TRUE(resume_entry::ReadResumeEntry(command));
     EXPECT_EQ(command, L"\"" + SelfPath() + L"\" --start /passive /norestart");
-    EXPECT_EQ(dialog.LastLogDisposition(), LogDisposition::Left);
+    EXPECT_EQ(app.logDisposition, LogDisposition::Left);
     auto lines = testing_support::ReadLogMessages(app_tests::DesktopLogPath());
     EXPECT_TRUE(HasLineWith(lines, L"재시작 안내를 표시하지 않았습니다."));
 }
@@ -121,14 +106,13 @@ TEST(UnattendedRun, ForceRestartRequestsTheRestartAndEnds1641OrEnds3010WhenRefus
     for (BOOL accepted : {TRUE, FALSE}) {
         SCOPED_TRACE(accepted ? "accepted" : "refused");
         RepairRunScope scope;
-        CommandLineScope commandLine(L"-QUIET -FORCERESTART");
         ScriptedMessageBoxes boxes;
         RecordedSystemCalls calls(accepted);
-        ScriptedRepairDlg dialog;
-        dialog.phase = RemovalFailsThenRestarts;
+        ScriptedRepairApp app;
         // Refused, nobody is there to close the dialog: it closes itself (else the watchdog ends it).
-        EXPECT_EQ(RunLikeTheApplication(dialog),
-                  accepted ? run_result::kRestartStarted : run_result::kRestartRequired);
+        int code = ExitCodeOfRun(app, L"-QUIET -FORCERESTART",
+                                 [](ScriptedRepairDlg& d) { d.phase = RemovalFailsThenRestarts; });
+        EXPECT_EQ(code, accepted ? run_result::kRestartStarted : run_result::kRestartRequired);
         EXPECT_EQ(boxes.Count(), 0u);
         EXPECT_EQ(calls.RestartCount(), 1);
         std::wstring command;
@@ -142,13 +126,14 @@ TEST(UnattendedRun, ForceRestartRequestsTheRestartAndEnds1641OrEnds3010WhenRefus
 
 TEST(UnattendedRun, ResumedRunWhoseRemovalFailsAgainDoesNotRestartOnceMore) {
     RepairRunScope scope;
-    CommandLineScope commandLine(L"--start /quiet /forcerestart");
     ScriptedMessageBoxes boxes;
     RecordedSystemCalls calls(TRUE);
-    ScriptedRepairDlg dialog;
-    dialog.commandLine = L"OrlynRepair.exe --start /quiet /forcerestart";
-    dialog.phase = RemovalFailsThenRestarts;
-    EXPECT_EQ(RunLikeTheApplication(dialog), run_result::kRestartRequired);
+    ScriptedRepairApp app;
+    int code = ExitCodeOfRun(app, L"--start /quiet /forcerestart", [](ScriptedRepairDlg& d) {
+        d.commandLine = L"OrlynRepair.exe --start /quiet /forcerestart";
+        d.phase = RemovalFailsThenRestarts;
+    });
+    EXPECT_EQ(code, run_result::kRestartRequired);
     EXPECT_EQ(boxes.Count(), 0u);
     EXPECT_EQ(calls.RestartCount(), 0);
     std::wstring command;
@@ -158,14 +143,14 @@ TEST(UnattendedRun, ResumedRunWhoseRemovalFailsAgainDoesNotRestartOnceMore) {
 
 TEST(UnattendedRun, FailedPhaseIsNotRetriedAndEnds1603) {
     RepairRunScope scope;
-    CommandLineScope commandLine(L"/quiet");
     ScriptedMessageBoxes boxes;
-    ScriptedRepairDlg dialog;
-    dialog.phase = [](ScriptedRepairDlg&, int state, int) { return state != COrlynRepairDlg::kStateCheck; };
-    EXPECT_EQ(RunLikeTheApplication(dialog), run_result::kFatalError);
+    ScriptedRepairApp app;
+    int code = ExitCodeOfRun(app, L"/quiet", [](ScriptedRepairDlg& d) {
+        d.phase = [](ScriptedRepairDlg&, int state, int) { return state != COrlynRepairDlg::kStateCheck; };
+    });
+    EXPECT_EQ(code, run_result::kFatalError);
     EXPECT_EQ(boxes.Count(), 0u);
-    EXPECT_EQ(dialog.PhasesRun(), (std::vector<int>{1}));
-    EXPECT_EQ(dialog.sequenceState, COrlynRepairDlg::kStateFailure);
+    EXPECT_EQ(app.phasesRun, (std::vector<int>{1}));
     auto lines = testing_support::ReadLogMessages(app_tests::DesktopLogPath());
     EXPECT_TRUE(HasLineWith(lines, L"다시 시도하지 않습니다. (기존 모듈을 확인하는 중에 에러가 발생하였습니다.)"));
 }
@@ -174,17 +159,156 @@ TEST(UnattendedRun, InitialisationErrorIsLoggedWithoutABoxEnds1603AndReachesTheL
     RepairRunScope scope;
     testing_support::TempDir dir(L"logcopy");
     std::wstring copy = dir / L"init.log";
-    CommandLineScope commandLine(L"/passive /log " + copy);
     ScriptedMessageBoxes boxes;
-    ScriptedRepairDlg dialog;
-    dialog.failingInitStep = 2;
-    EXPECT_EQ(RunLikeTheApplication(dialog), run_result::kFatalError);
+    ScriptedRepairApp app;
+    int code = ExitCodeOfRun(app, L"/passive /log " + copy, [](ScriptedRepairDlg& d) { d.failingInitStep = 2; });
+    EXPECT_EQ(code, run_result::kFatalError);
     EXPECT_EQ(boxes.Count(), 0u);
-    EXPECT_EQ(dialog.LastLogDisposition(), LogDisposition::Deleted);
+    EXPECT_EQ(app.logDisposition, LogDisposition::Deleted);
     EXPECT_FALSE(testing_support::FileExists(app_tests::DesktopLogPath()));
     auto lines = testing_support::ReadLogMessages(copy);
     EXPECT_TRUE(HasLineWith(lines, L"초기화 에러를 표시하지 않고 종료합니다. (초기화 에러 #2 : 설치 파일 목록 리스트 파일에 "
                                    L"문제가 있습니다. temp folder)"));
+}
+
+// The exit codes of an interactive run, read from the same application object: the person declines
+// the start, closes the dialog during a phase, or gives up after a failure.
+TEST(UnattendedRun, InteractiveRunEndsWithTheCodeOfWhatThePersonDid) {
+    struct Case {
+        const char* name;
+        std::deque<int> answers;
+        std::function<void(ScriptedRepairDlg&)> setUp;
+        int code;
+    } cases[] = {
+        {"start declined", {IDCANCEL}, nullptr, run_result::kUserCancelled},
+        {"dialog closed during the removal", {IDOK},
+         [](ScriptedRepairDlg& d) {
+             d.phase = [](ScriptedRepairDlg& self, int state, int) {
+                 if (state == COrlynRepairDlg::kStateRemoval) self.PostCloseRequest();
+                 return true;
+             };
+         },
+         run_result::kUserCancelled},
+        {"install failed, not retried", {IDOK, IDCANCEL},
+         [](ScriptedRepairDlg& d) {
+             d.phase = [](ScriptedRepairDlg&, int state, int) { return state != COrlynRepairDlg::kStateInstall; };
+         },
+         run_result::kFatalError},
+        {"restart accepted", {IDOK, IDYES},
+         [](ScriptedRepairDlg& d) { d.phase = RemovalFailsThenRestarts; }, run_result::kRestartStarted},
+        {"repaired", {IDOK, IDNO}, nullptr, run_result::kSuccess},
+    };
+    for (auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        RepairRunScope scope;
+        ScriptedMessageBoxes boxes(c.answers);
+        RecordedSystemCalls calls(TRUE);
+        ScriptedRepairApp app;
+        EXPECT_EQ(ExitCodeOfRun(app, L"", c.setUp), c.code);
+        EXPECT_EQ(app.dialogMade, true);
+    }
+}
+
+// A run whose worker or timer cannot be started: an unattended run ends at once with 1603 and says why
+// in its log (before, a quiet run whose restart worker failed never ended); an interactive one shows
+// the failure prompt.
+TEST(UnattendedRun, WorkerOrTimerThatCannotBeStartedEndsTheRunWith1603AndALogLine) {
+    struct Case {
+        const char* name;
+        int failingWorkerState;
+        UINT_PTR failingTimer;
+        std::wstring line;
+        std::vector<int> phasesRun;
+    } cases[] = {
+        {"check worker", COrlynRepairDlg::kStateCheck, 0, L"작업 스레드를 시작하지 못했습니다. (단계 1)", {}},
+        {"cache worker", COrlynRepairDlg::kStateCache, 0, L"작업 스레드를 시작하지 못했습니다. (단계 3)", {1, 2}},
+        {"restart worker", COrlynRepairDlg::kStateRestart, 0, L"작업 스레드를 시작하지 못했습니다. (단계 4)", {1, 2}},
+        {"install worker", COrlynRepairDlg::kStateInstall, 0, L"작업 스레드를 시작하지 못했습니다. (단계 5)",
+         {1, 2, 3}},
+        {"first timer", 0, COrlynRepairDlg::kTimerEnterCheck, L"타이머를 시작하지 못했습니다. (타이머 101)", {}},
+        {"timer after the check", 0, COrlynRepairDlg::kTimerEnterRemoval, L"타이머를 시작하지 못했습니다. (타이머 103)",
+         {1}},
+        {"timer armed by a worker", 0, COrlynRepairDlg::kTimerInstallDone, L"타이머를 시작하지 못했습니다. (타이머 108)",
+         {1, 2, 3, 5}},
+        {"redraw timer", 0, COrlynRepairDlg::kTimerRedraw, L"타이머를 시작하지 못했습니다. (타이머 112)", {}},
+        {"bound timer", 0, COrlynRepairDlg::kTimerRunBound, L"타이머를 시작하지 못했습니다. (타이머 113)", {}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        RepairRunScope scope;
+        ScriptedMessageBoxes boxes;
+        RecordedSystemCalls calls(TRUE);
+        ScriptedRepairApp app;
+        bool restartPhase = c.failingWorkerState == COrlynRepairDlg::kStateRestart;
+        int code = ExitCodeOfRun(app, L"/quiet", [&](ScriptedRepairDlg& d) {
+            d.failingWorkerState = c.failingWorkerState;
+            d.failingTimer = c.failingTimer;
+            if (restartPhase) d.phase = RemovalFailsThenRestarts;
+        });
+        EXPECT_EQ(code, run_result::kFatalError);
+        EXPECT_EQ(boxes.Count(), 0u);
+        EXPECT_EQ(app.phasesRun, c.phasesRun);
+        EXPECT_EQ(app.logDisposition, LogDisposition::Left);
+        auto lines = testing_support::ReadLogMessages(app_tests::DesktopLogPath());
+        EXPECT_TRUE(HasLineWith(lines, L"Error\t" + c.line));
+        EXPECT_TRUE(HasLineWith(lines, L"무인 복구 : 복구를 계속할 수 없어 실패로 종료합니다."));
+    }
+    // With a person there, the failure prompt: the restart worker that cannot be started no longer
+    // leaves the dialog waiting for nothing.
+    RepairRunScope scope;
+    ScriptedMessageBoxes boxes({IDOK, IDYES, IDCANCEL});
+    RecordedSystemCalls calls(TRUE);
+    ScriptedRepairApp app;
+    int code = ExitCodeOfRun(app, L"", [](ScriptedRepairDlg& d) {
+        d.failingWorkerState = COrlynRepairDlg::kStateRestart;
+        d.phase = RemovalFailsThenRestarts;
+    });
+    EXPECT_EQ(code, run_result::kFatalError);
+    auto shown = boxes.Calls();
+    ASSERT_EQ(shown.size(), 3u);
+    EXPECT_EQ(shown[2].text, orlyn::FormatString(repair_text::kFailurePrompt, repair_text::kFailureUnknown));
+}
+
+// An unattended run that outlasts its bound ends as a failed run (log left on the desktop, the /log
+// copy written, no RunOnce entry) with 1603, even when its worker never ends.
+TEST(UnattendedRun, RunThatOutlastsItsBoundEndsAsAFailedRunWith1603) {
+    for (bool workerEnds : {true, false}) {
+        SCOPED_TRACE(workerEnds ? "the worker ends when asked" : "the worker never ends");
+        RepairRunScope scope;
+        testing_support::TempDir dir(L"logcopy");
+        std::wstring copy = dir / L"bound.log";
+        ScriptedMessageBoxes boxes;
+        seams::SetUnattendedRunBound(1500);
+        orlyn::UniqueHandle release(::CreateEventW(nullptr, TRUE, FALSE, nullptr));
+        ScriptedRepairApp app;
+        DWORD started = ::GetTickCount();
+        int code = ExitCodeOfRun(app, L"/quiet /log \"" + copy + L"\"", [&](ScriptedRepairDlg& d) {
+            d.phase = [&, workerEnds](ScriptedRepairDlg& self, int state, int) {
+                if (state != COrlynRepairDlg::kStateInstall) return true;
+                // Hangs (as a registration that never returns would) until the close, or for good.
+                ::WaitForSingleObject(workerEnds ? self.closeSeen : release.get(), 60000);
+                return true;
+            };
+        });
+        DWORD took = ::GetTickCount() - started;
+        seams::SetUnattendedRunBound(0);
+        EXPECT_EQ(code, run_result::kFatalError);
+        EXPECT_EQ(app.WorkerLeftRunning(), !workerEnds);
+        EXPECT_LT(took, 1500u + COrlynRepairDlg::kCutShortWorkerWaitMs + 5000u);
+        EXPECT_EQ(boxes.Count(), 0u);
+        EXPECT_EQ(app.phasesRun, (std::vector<int>{1, 2, 3, 5}));
+        EXPECT_EQ(app.logDisposition, LogDisposition::Left);
+        auto lines = testing_support::ReadLogMessages(app_tests::DesktopLogPath());
+        EXPECT_TRUE(HasLineWith(lines, L"Error\t무인 복구 : 제한 시간(1초) 안에 복구가 끝나지 않아 실패로 종료합니다. (단계 5)"));
+        EXPECT_EQ(HasLineWith(lines, L"진행 중인 작업이 끝나지 않아 기다리지 않고 종료합니다."), !workerEnds);
+        EXPECT_EQ(testing_support::ReadFileBytes(copy), testing_support::ReadFileBytes(app_tests::DesktopLogPath()));
+        std::wstring command;
+        EXPECT_FALSE(resume_entry::ReadResumeEntry(command));
+        // The worker left running ends now; its dialog is the program's to leave (the process would
+        // end here), so the test leaves it too.
+        ::SetEvent(release.get());
+        if (!workerEnds) ::Sleep(200);
+    }
 }
 
 TEST(UnattendedRun, UsageAndUnknownSwitchesDoNothingElse) {
@@ -203,6 +327,13 @@ TEST(UnattendedRun, UsageAndUnknownSwitchesDoNothingElse) {
         {L"/passive /log", 87, true, orlyn::FormatString(usage_text::kUnknownSwitch, L"/log") + usage_text::kUsage,
          MB_ICONERROR},
         {L"/quiet --start /bogus", 87, false, L"", 0},
+        // /quiet wins over /passive: no box, whichever comes first and wherever the error is.
+        {L"/passive /bogus /quiet", 87, false, L"", 0},
+        {L"-passive /? -quiet", 0, false, L"", 0},
+        // A switch pasted with a look-alike dash is no switch the run may pass over.
+        {L"\u2013quiet", 87, true,
+         orlyn::FormatString(usage_text::kUnknownSwitch, L"\u2013quiet") + usage_text::kUsage, MB_ICONERROR},
+        {L"/quiet \uFF0Fpassive", 87, false, L"", 0},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(orlyn::ToUtf8(c.commandLine));
