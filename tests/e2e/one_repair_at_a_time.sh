@@ -15,9 +15,9 @@ source "$(dirname "$0")/lib/prefix.sh" "$1" seeded
 install_program
 run_for_code() { "$ORLYN_WINE" "$bin/exit_code_of.exe" "$@" 2>/dev/null | tr -d '\r'; }
 runonce='HKLM\SOFTWARE\Microsoft\Windows\CurrentVersion\RunOnce'
-# The first copy's RunOnce entry (as left for a resumed run), in the program's own (32-bit) view.
-resume_entry() { "$ORLYN_WINE" reg query "$runonce" /v OrlynComCleaner /reg:32 2>/dev/null | tr -d '\r' | grep REG_SZ || true; }
-"$ORLYN_WINE" reg add "$runonce" /v OrlynComCleaner /d '"C:\first copy\OrlynRepair.exe" --start' /f /reg:32 \
+# The first copy's RunOnce entry (as left for a resumed run), in the program's own view.
+resume_entry() { program_reg query "$runonce" /v OrlynComCleaner 2>/dev/null | tr -d '\r' | grep REG_SZ || true; }
+program_reg add "$runonce" /v OrlynComCleaner /d '"C:\first copy\OrlynRepair.exe" --start' /f \
   >/dev/null 2>&1 || fail "could not write the first copy's RunOnce entry"
 first_entry=$(resume_entry)
 
