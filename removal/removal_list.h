@@ -91,9 +91,3 @@ struct RowBaseFolders {
 // The same with the repair's folders.
 [[nodiscard]] bool ComposeRowPath(const RepairFolders& folders, const PathRow& row, wchar_t* out,
                                   size_t outCount);
-
-// Appends the rows that come from registry values the old module left; split out so that the rules
-// (type, size, field length) test on their own. Each takes the value as read: type and byte size.
-// REG_SZ of at most maxBytes gives a row; a path that does not fit the field is skipped, never cut.
-[[nodiscard]] bool AcceptRegistryFolder(DWORD type, const BYTE* data, DWORD size, DWORD maxBytes,
-                                        const wchar_t* suffix, PathRow& row);
