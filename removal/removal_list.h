@@ -13,7 +13,7 @@
 constexpr int32_t kRootLocalMachine = 200;
 constexpr int32_t kRootCurrentUser = 201;
 
-// Base folder codes of a path row: the repair context's folder fields, or none (absolute path).
+// Base folder codes of a path row: the repair folders' fields, or none (absolute path).
 constexpr int32_t kBaseWindows = 100;
 constexpr int32_t kBaseProgramFiles = 101;
 constexpr int32_t kBaseAllUsersDesktop = 102;
