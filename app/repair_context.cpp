@@ -1,6 +1,12 @@
 #include "app/repair_context.h"
 
+#include "browser/browser_steps.h"
+#include "browser/cache_cleanup.h"
 #include "common/string_format.h"
+#include "common/windows_version.h"
+#include "install/install_routine.h"
+#include "removal/module_check.h"
+#include "removal/removal_routine.h"
 
 CRepairContext::CRepairContext() = default;
 
@@ -27,6 +33,34 @@ void CRepairContext::CloseLog() {
     if (logStream) logStream->Close();
     logStream.reset();
 }
+
+bool CRepairContext::CheckOldModule() { return ::CheckOldModule(*this, *this, *this, removalList, aclInfo); }
+
+bool CRepairContext::RemoveOldModule() {
+    return ::RemoveOldModule(*this, logHandle, *this, *this, removalList,
+                             [this] { return RemoveBrowserIntegration(); });
+}
+
+bool CRepairContext::ClearInternetCache() { return ::ClearInternetCache(*this, logHandle, *this, *this); }
+
+bool CRepairContext::InstallModule() {
+    return ::InstallModule(*this, *this, *this, payloadList, aclInfo, *this,
+                           [this] { return InstallBrowserIntegration(); });
+}
+
+bool CRepairContext::InstallPayloadFiles() {
+    return ::InstallPayloadFiles(*this, *this, *this, payloadList, *this);
+}
+
+bool CRepairContext::RegisterPreApprovedControls() {
+    return ::RegisterPreApprovedControls(*this, *this, [this] { return InstallBrowserIntegration(); });
+}
+
+bool CRepairContext::IsWow64() const { return orlyn::IsRunningUnderWow64(); }
+
+bool CRepairContext::RemoveBrowserIntegration() { return ::RemoveBrowserIntegration(*this, chromeRestart); }
+
+bool CRepairContext::InstallBrowserIntegration() { return ::InstallBrowserIntegration(*this, chromeRestart); }
 
 bool CRepairContext::BuildRemovalList() { return ::BuildRemovalList(removalList); }
 

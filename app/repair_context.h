@@ -9,6 +9,7 @@
 #include <string>
 
 #include "common/log_stream.h"
+#include "common/phase_host.h"
 #include "common/phase_progress.h"
 #include "common/repair_folders.h"
 #include "common/repair_log_writer.h"
@@ -18,8 +19,9 @@
 #include "install/payload_list.h"
 #include "removal/removal_list.h"
 
-// Built from the log writer, the phase progress and the folders, which helpers take on their own.
-class CRepairContext : public RepairLogWriter, public PhaseProgress, public RepairFolders {
+// Built from the log writer, the phase progress, the folders and the phase host, which the phase routines
+// of the subsystems take on their own; the phase members below are one-line calls into them.
+class CRepairContext : public RepairLogWriter, public PhaseProgress, public RepairFolders, public PhaseHost {
 public:
     CRepairContext();
     ~CRepairContext() override;
@@ -39,13 +41,12 @@ public:
 
     // How a worker reaches the dialog. The dialog posts these to its own thread; a bare context
     // (tests) records nothing and shows message boxes without an owner.
-    virtual HWND OwnerWindow() const { return nullptr; }
-    // Arms a one-shot (or, for 111 and 112, periodic) timer on the dialog thread. Safe from any thread.
-    virtual void ArmTimer(UINT id, UINT elapseMs) {
+    HWND OwnerWindow() const override { return nullptr; }
+    void ArmTimer(UINT id, UINT elapseMs) override {
         (void)id;
         (void)elapseMs;
     }
-    virtual void CancelTimer(UINT id) { (void)id; }
+    void CancelTimer(UINT id) override { (void)id; }
     // Asks the dialog to close (WM_CLOSE posted to it).
     virtual void PostCloseRequest() {}
 
@@ -59,8 +60,7 @@ public:
     // The install routine's steps.
     bool InstallPayloadFiles();
     bool RegisterPreApprovedControls();
-    // Whether this (32-bit) program runs on 64-bit Windows. Virtual so a test can give either answer.
-    virtual bool IsWow64() const;
+    bool IsWow64() const override;
 
     // Browser steps that end the removal and the install.
     bool RemoveBrowserIntegration();

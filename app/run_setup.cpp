@@ -27,14 +27,16 @@ std::vector<std::wstring> SplitArguments(const wchar_t* commandLine) {
     return arguments;
 }
 
+namespace {
+
+// Whether a person can see this process's windows (its window station is the visible one; a service
+// or a deployment agent's session is not).
 bool IsInteractiveSession() {
     USEROBJECTFLAGS flags = {};
     HWINSTA station = ::GetProcessWindowStation();
     if (!station || !::GetUserObjectInformationW(station, UOI_FLAGS, &flags, sizeof(flags), nullptr)) return false;
     return (flags.dwFlags & WSF_VISIBLE) != 0;
 }
-
-namespace {
 
 std::wstring FullPath(const std::wstring& path) {
     wchar_t full[MAX_PATH];

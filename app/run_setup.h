@@ -11,10 +11,6 @@ namespace run_setup {
 // system splits a program's command line.
 std::vector<std::wstring> SplitArguments(const wchar_t* commandLine);
 
-// Whether a person can see this process's windows (its window station is the visible one; a service
-// or a deployment agent's session is not).
-bool IsInteractiveSession();
-
 // Parses the command line. With /? or an unknown switch: shows the usage box when a person can see
 // it and the run is not quiet, sets exitCode (0 or 87) and returns false: nothing else is to be done.
 // Otherwise sets the run's settings (the /log path made absolute; /forcerestart only for a run that

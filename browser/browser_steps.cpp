@@ -1,9 +1,7 @@
-// The two browser steps: the removal step takes the scheme's exclusion out of Chrome and unregisters
-// the scheme; the install step registers it again, gives Chrome the exclusion and starts Chrome again
-// when one of the steps shut it down.
+#include "browser/browser_steps.h"
+
 #include <shlwapi.h>
 
-#include "app/repair_context.h"
 #include "browser/chrome.h"
 #include "browser/custom_scheme.h"
 #include "install/system_registrations.h"
@@ -13,12 +11,12 @@ constexpr wchar_t kScheme[] = L"tsl";
 constexpr wchar_t kChromeRestartLine[] = L"OK\t복구를 위해 Google Chrome을 재시작 합니다.\n";
 }  // namespace
 
-bool CRepairContext::RemoveBrowserIntegration() {
+bool RemoveBrowserIntegration(RepairLogWriter& log, LONG& chromeRestart) {
     CCustomScheme scheme(kScheme);
     CChrome chrome(scheme.GetScheme());
     if (chrome.IsSchemeExcluded()) {
         if (IsChromeRunning()) {
-            WriteLog(kChromeRestartLine);
+            log.WriteLog(kChromeRestartLine);
             chrome.CloseChromeWindows();
             if (IsChromeRunning()) {
                 TerminateChrome();
@@ -31,7 +29,7 @@ bool CRepairContext::RemoveBrowserIntegration() {
     return scheme.Unregister();
 }
 
-bool CRepairContext::InstallBrowserIntegration() {
+bool InstallBrowserIntegration(RepairLogWriter& log, LONG& chromeRestart) {
     CCustomScheme scheme(kScheme);
     bool registered = scheme.IsRegistered(HKEY_LOCAL_MACHINE) || scheme.IsRegistered(HKEY_CURRENT_USER);
     if (!registered) {
@@ -48,7 +46,7 @@ bool CRepairContext::InstallBrowserIntegration() {
         if ((IsChromeInstalled(HKEY_LOCAL_MACHINE) || IsChromeInstalled(HKEY_CURRENT_USER)) &&
             !chrome.IsSchemeExcluded()) {
             if (IsChromeRunning()) {
-                WriteLog(kChromeRestartLine);
+                log.WriteLog(kChromeRestartLine);
                 chrome.CloseChrome();
                 chromeRestart = 1;
             }

@@ -1,8 +1,6 @@
-// The cache clean-up phase: empties Internet Explorer's temporary internet files and cookies folders
-// of the current user while the simulated progress timer runs.
-#include <shlobj.h>
+#include "browser/cache_cleanup.h"
 
-#include "app/repair_context.h"
+#include <shlobj.h>
 
 namespace {
 
@@ -26,9 +24,10 @@ const CacheFolder kCacheFolders[] = {
 
 }  // namespace
 
-bool CRepairContext::ClearInternetCache() {
-    WriteRoutineBanner(*this, L"임시 인터넷 파일 삭제 루틴");
-    ArmTimer(kCacheProgressTimer, kCacheProgressPeriodMs);
+bool ClearInternetCache(RepairLogWriter& log, CLogHandle& logHandle, PhaseProgress& progress,
+                        PhaseHost& host) {
+    WriteRoutineBanner(log, L"임시 인터넷 파일 삭제 루틴");
+    host.ArmTimer(kCacheProgressTimer, kCacheProgressPeriodMs);
 
     bool result = true;
     for (const CacheFolder& folder : kCacheFolders) {
@@ -37,18 +36,18 @@ bool CRepairContext::ClearInternetCache() {
         if (::SHGetSpecialFolderPathW(nullptr, path, folder.csidl, FALSE)) {
             logHandle.ClearFolderContents(path);  // files in use stay; that does not change the lines
             logHandle.WriteLog(folder.okDetail, path);
-            WriteLog(folder.okResult);
+            log.WriteLog(folder.okResult);
         } else {
             // Taken now: writing the log lines may change the thread's last error.
             DWORD error = ::GetLastError();
             logHandle.WriteLog(folder.failDetail);
-            WriteLog(folder.failResult);
-            WriteErrorCodeLine(*this, error);
+            log.WriteLog(folder.failResult);
+            WriteErrorCodeLine(log, error);
             result = false;
         }
     }
 
-    CancelTimer(kCacheProgressTimer);
-    CompletePhaseItems();
+    host.CancelTimer(kCacheProgressTimer);
+    progress.CompletePhaseItems();
     return result;
 }

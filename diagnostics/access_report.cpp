@@ -119,6 +119,10 @@ void WriteUserInfo(std::wstring& report, std::wstring& errors) {
     report += L"\n";
 }
 
+namespace {
+
+// Depth-first search below HKLM\keyPath for the string value valueName; a key with a non-empty value is
+// a target and its subkeys are not searched.
 bool EnumKey(const std::wstring& keyPath, const wchar_t* valueName, std::vector<AccessTarget>& collector,
              std::wstring& errors) {
     orlyn::UniqueHkey key;
@@ -151,6 +155,8 @@ bool EnumKey(const std::wstring& keyPath, const wchar_t* valueName, std::vector<
     if (rc != ERROR_NO_MORE_ITEMS) AppendKeyError(errors, keyPath, L" - EnumKey() Error : ", rc);
     return true;
 }
+
+}  // namespace
 
 bool ReadDacl(AccessTarget& target, std::wstring& failure) {
     failure.clear();
@@ -220,6 +226,9 @@ void WriteAces(const AccessTarget& target, std::wstring& report) {
     }
 }
 
+namespace {
+
+// Replaces info's targets with those the maker's key names, reads their access lists and reports them.
 void CollectTargets(CACLInfo& info, std::wstring& report, std::wstring& errors) {
     std::vector<AccessTarget> collector;
     EnumKey(kMakerKey, L"RootPath", collector, errors);
@@ -243,6 +252,8 @@ void CollectTargets(CACLInfo& info, std::wstring& report, std::wstring& errors) 
         report += L"\n";
     }
 }
+
+}  // namespace
 
 void WriteAccessReport(RepairLogWriter& log, CACLInfo& info) {
     std::wstring report;

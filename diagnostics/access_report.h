@@ -21,11 +21,6 @@ void ApplyEveryoneAccess(RepairLogWriter& log, CACLInfo& info);
 void WriteUserInfo(std::wstring& report, std::wstring& errors);
 bool CheckMemberGroup(HANDLE token, WELL_KNOWN_SID_TYPE type, const wchar_t* name, std::wstring& report,
                       std::wstring& errors);
-// Depth-first search below HKLM\keyPath for the string value valueName; a key with a non-empty value is
-// a target and its subkeys are not searched.
-bool EnumKey(const std::wstring& keyPath, const wchar_t* valueName, std::vector<AccessTarget>& collector,
-             std::wstring& errors);
-void CollectTargets(CACLInfo& info, std::wstring& report, std::wstring& errors);
 // Reads the target's access list into its entries. On failure `failure` holds the text (empty when the
 // path has no security descriptor at all, for instance when it does not exist).
 bool ReadDacl(AccessTarget& target, std::wstring& failure);

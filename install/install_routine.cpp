@@ -1,11 +1,8 @@
-// The install phase: repairs access to the module's COM keys, writes and registers every payload file,
-// pre-approves the module's controls, registers the browser integration and the uninstall entry, makes
-// sure the machine key file exists, checks the sign-on server and reports access once more.
-#include "app/repair_context.h"
+#include "install/install_routine.h"
+
 #include "common/program_title.h"
 #include "common/registry.h"
 #include "common/unique_handle.h"
-#include "common/windows_version.h"
 #include "diagnostics/access_report.h"
 #include "framework/unattended.h"
 #include "install/access_repair.h"
@@ -41,96 +38,97 @@ enum InstallAction {
 
 }  // namespace
 
-bool CRepairContext::IsWow64() const { return orlyn::IsRunningUnderWow64(); }
-
-bool CRepairContext::InstallModule() {
-    WriteRoutineBanner(*this, L"신규 모듈 설치 루틴");
+bool InstallModule(RepairLogWriter& log, PhaseProgress& progress, const RepairFolders& repairFolders,
+                   const PayloadList& payloadList, CACLInfo& aclInfo, const PhaseHost& host,
+                   const std::function<bool()>& installBrowserIntegration) {
+    WriteRoutineBanner(log, L"신규 모듈 설치 루틴");
 
     // Apartment-threaded for the firewall objects; the worker thread ends after the routine.
     if (::CoInitialize(nullptr) != S_OK) {
-        WriteLog(L"Error\tCOM 초기화에 실패하였습니다.\n");
+        log.WriteLog(L"Error\tCOM 초기화에 실패하였습니다.\n");
         return false;
     }
-    if (!RepairComRegistryAccess(*this)) {
-        WriteLog(L"Error\t신규 모듈 설치에 필요한 레지스트리에 접근 권한이 없습니다.\n");
+    if (!RepairComRegistryAccess(log)) {
+        log.WriteLog(L"Error\t신규 모듈 설치에 필요한 레지스트리에 접근 권한이 없습니다.\n");
     }
-    if (!InstallPayloadFiles()) {
-        WriteLog(kInstallFailed);
+    if (!InstallPayloadFiles(log, progress, repairFolders, payloadList, host)) {
+        log.WriteLog(kInstallFailed);
         return false;
     }
-    if (!RegisterPreApprovedControls()) {
-        WriteLog(kInstallFailed);
+    if (!RegisterPreApprovedControls(log, host, installBrowserIntegration)) {
+        log.WriteLog(kInstallFailed);
         return false;
     }
     (void)WriteUninstallEntry();
-    WriteLog(L"OK\t신규 모듈 설치에 성공하였습니다.\n");
+    log.WriteLog(L"OK\t신규 모듈 설치에 성공하였습니다.\n");
 
     CQrMachineKeyFile* keyFile = CQrMachineKeyFile::Instance();
     if (keyFile->VerifyMachineKeyFile() != 0) {
-        WriteLog(L"Error\t데이터 파일이 존재합니다.\n");
+        log.WriteLog(L"Error\t데이터 파일이 존재합니다.\n");
     } else if (keyFile->CreateMachineKeyFile()) {
-        WriteLog(L"OK\t데이터 파일 생성에 성공하였습니다.\n");
+        log.WriteLog(L"OK\t데이터 파일 생성에 성공하였습니다.\n");
     } else {
-        WriteLog(L"Error\t데이터 파일 생성에 실패하였습니다.\n");
+        log.WriteLog(L"Error\t데이터 파일 생성에 실패하였습니다.\n");
     }
 
     wchar_t reachText[1024] = {};
     if (!CheckSignOnReachability(reachText)) {
-        WriteLog(L"%s", reachText);
-        unattended::AskPerson(Prompt::ReachabilityWarning, OwnerWindow(), reachText, orlyn::kProgramTitle,
-                              MB_OK | MB_ICONWARNING);
+        log.WriteLog(L"%s", reachText);
+        unattended::AskPerson(Prompt::ReachabilityWarning, host.OwnerWindow(), reachText,
+                              orlyn::kProgramTitle, MB_OK | MB_ICONWARNING);
     }
 
-    ApplyEveryoneAccess(*this, aclInfo);
+    ApplyEveryoneAccess(log, aclInfo);
     return true;
 }
 
-bool CRepairContext::InstallPayloadFiles() {
+bool InstallPayloadFiles(RepairLogWriter& log, PhaseProgress& progress, const RepairFolders& repairFolders,
+                         const PayloadList& payloadList, const PhaseHost& host) {
     bool result = true;
     const std::wstring folders[] = {
-        windowsFolder,
-        std::wstring(allUsersAppDataFolder) + L"\\Orlyn\\Common",
-        std::wstring(allUsersAppDataFolder) + L"\\Orlyn\\TSL",
+        repairFolders.windowsFolder,
+        std::wstring(repairFolders.allUsersAppDataFolder) + L"\\Orlyn\\Common",
+        std::wstring(repairFolders.allUsersAppDataFolder) + L"\\Orlyn\\TSL",
     };
     for (const auto& folder : folders) {
         if (!CreateFolderPath(folder.c_str())) {
-            WriteLog(L"Error\t%s 폴더가 존재하지 않습니다.\n", folder.c_str());
+            log.WriteLog(L"Error\t%s 폴더가 존재하지 않습니다.\n", folder.c_str());
             return false;
         }
     }
 
     const std::vector<PayloadEntry> entries = payloadList.entries;
-    BeginPhaseItems(static_cast<DWORD>(entries.size()));
+    progress.BeginPhaseItems(static_cast<DWORD>(entries.size()));
     for (const auto& entry : entries) {
-        const std::wstring path = ExpandPathMacros(entry.targetPath, *this);
+        const std::wstring path = ExpandPathMacros(entry.targetPath, repairFolders);
         if (!ExtractResourceToFile(entry.resourceId, path.c_str())) {
             DWORD error = ::GetLastError();  // before the log write can change it
-            WriteLog(L"Error\t%s 파일을 설치하지 못하였습니다.\n", path.c_str());
-            WriteErrorCodeLine(*this, error);
+            log.WriteLog(L"Error\t%s 파일을 설치하지 못하였습니다.\n", path.c_str());
+            WriteErrorCodeLine(log, error);
             result = false;
-            AddPhaseItemDone();
+            progress.AddPhaseItemDone();
             continue;
         }
-        WriteLog(L"OK\t%s 파일을 설치하였습니다.\n", path.c_str());
+        log.WriteLog(L"OK\t%s 파일을 설치하였습니다.\n", path.c_str());
 
         auto registerCom = [&](bool use64BitTool) {
             wchar_t errorText[1024] = {};
             if (RegisterComServer(path.c_str(), errorText, use64BitTool)) {
-                WriteLog(L"OK\t%s 파일을 등록하였습니다.\n", path.c_str());
+                log.WriteLog(L"OK\t%s 파일을 등록하였습니다.\n", path.c_str());
             } else {
-                WriteLog(L"Error\t%s 파일을 등록하지 못하였습니다.\n", path.c_str());
-                WriteLog(L"Error\t%s\n", errorText);
+                log.WriteLog(L"Error\t%s 파일을 등록하지 못하였습니다.\n", path.c_str());
+                log.WriteLog(L"Error\t%s\n", errorText);
                 result = false;
             }
         };
         auto firewallAndPolicy = [&](bool use64BitView) {
             if (AuthorizeFirewallApplication(path.c_str(), entry.displayName)) {
-                WriteLog(L"OK\t%s 파일을 윈도우 방화벽에 등록하였습니다.\n", path.c_str());
+                log.WriteLog(L"OK\t%s 파일을 윈도우 방화벽에 등록하였습니다.\n", path.c_str());
             }
             if (WriteElevationPolicy(entry.policyKey, path.c_str(), use64BitView)) {
-                WriteLog(L"OK\t%s 파일을 등록하였습니다.\n", path.c_str());
+                log.WriteLog(L"OK\t%s 파일을 등록하였습니다.\n", path.c_str());
             } else {
-                WriteLog(L"Error\t%s 파일을 등록하지 못하였습니다.\n", path.c_str());
+                log.WriteLog(L"Error\t%s 파일을 등록하지 못하였습니다.\n", path.c_str());
                 result = false;
             }
         };
@@ -138,7 +136,7 @@ bool CRepairContext::InstallPayloadFiles() {
         switch (entry.installAction) {
         case kActionFirewall:
             if (AuthorizeFirewallApplication(path.c_str(), entry.displayName)) {
-                WriteLog(L"OK\t%s 파일을 윈도우 방화벽에 등록하였습니다.\n", path.c_str());
+                log.WriteLog(L"OK\t%s 파일을 윈도우 방화벽에 등록하였습니다.\n", path.c_str());
             }
             break;
         case kActionRegisterCom:
@@ -148,20 +146,21 @@ bool CRepairContext::InstallPayloadFiles() {
             firewallAndPolicy(false);
             break;
         case kActionRegisterCom64:
-            if (IsWow64()) registerCom(true);
+            if (host.IsWow64()) registerCom(true);
             break;
         case kActionFirewallAndPolicy64:
-            if (IsWow64()) firewallAndPolicy(true);
+            if (host.IsWow64()) firewallAndPolicy(true);
             break;
         default:
             break;
         }
-        AddPhaseItemDone();
+        progress.AddPhaseItemDone();
     }
     return result;
 }
 
-bool CRepairContext::RegisterPreApprovedControls() {
+bool RegisterPreApprovedControls(RepairLogWriter& log, const PhaseHost& host,
+                                 const std::function<bool()>& installBrowserIntegration) {
     for (const wchar_t* clsid : kPreApprovedControls) {
         orlyn::UniqueHkey parent;
         if (orlyn::OpenRegKey(HKEY_LOCAL_MACHINE, kPreApprovedKey, KEY_WRITE, orlyn::RegView::Default, parent) !=
@@ -172,22 +171,22 @@ bool CRepairContext::RegisterPreApprovedControls() {
         orlyn::UniqueHkey key;
         if (orlyn::CreateRegKey(HKEY_LOCAL_MACHINE, path.c_str(), KEY_READ | KEY_WRITE, orlyn::RegView::Default,
                                 key) != ERROR_SUCCESS) {
-            WriteLog(L"Error\t%s 레지스트리를 등록하지 못하였습니다.\n", clsid);
+            log.WriteLog(L"Error\t%s 레지스트리를 등록하지 못하였습니다.\n", clsid);
             return false;
         }
-        WriteLog(L"OK\t%s 레지스트리를 등록하였습니다.\n", clsid);
+        log.WriteLog(L"OK\t%s 레지스트리를 등록하였습니다.\n", clsid);
     }
-    if (IsWow64()) {
+    if (host.IsWow64()) {
         for (const wchar_t* clsid : kPreApprovedControls64) {
             const std::wstring path = std::wstring(kPreApprovedKey) + L"\\" + clsid;
             orlyn::UniqueHkey key;
             if (orlyn::CreateRegKey(HKEY_LOCAL_MACHINE, path.c_str(), KEY_ALL_ACCESS, orlyn::RegView::Wow64_64,
                                     key) != ERROR_SUCCESS) {
-                WriteLog(L"Error\t%s 64bit 레지스트리를 등록하지 못하였습니다.\n", clsid);
+                log.WriteLog(L"Error\t%s 64bit 레지스트리를 등록하지 못하였습니다.\n", clsid);
                 return false;
             }
-            WriteLog(L"OK\t%s 64bit 레지스트리를 등록하였습니다.\n", clsid);
+            log.WriteLog(L"OK\t%s 64bit 레지스트리를 등록하였습니다.\n", clsid);
         }
     }
-    return InstallBrowserIntegration();
+    return installBrowserIntegration();
 }

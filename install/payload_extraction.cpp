@@ -34,16 +34,15 @@ size_t FirstCreatableSeparator(const std::wstring& folder) {
 
 HMODULE testPayloadModule = nullptr;
 
+// The security attributes that newly written payload files get: every user may read, write, execute
+// and delete them; null (the system's default) where that is not needed.
+SECURITY_ATTRIBUTES* PayloadFileSecurityAttributes() { return CFileSecurity::Instance()->FileAttributes(); }
+
 }  // namespace
 
 HMODULE PayloadModule() { return testPayloadModule ? testPayloadModule : ::GetModuleHandleW(nullptr); }
 
 void SetPayloadModuleForTesting(HMODULE module) { testPayloadModule = module; }
-
-SECURITY_ATTRIBUTES* PayloadFileSecurityAttributes() {
-    // Lets every user read, write, execute and delete the files; null (the default) where not needed.
-    return CFileSecurity::Instance()->FileAttributes();
-}
 
 bool PayloadResourceBytes(WORD resourceId, const void** bytes, DWORD* size) {
     *bytes = nullptr;

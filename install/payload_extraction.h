@@ -34,6 +34,3 @@ HMODULE PayloadModule();
 // For tests: takes the payload from module (for example a DLL loaded as a data file that carries another
 // manifest) until called again with nullptr. Set it before the dialog initialises, never while a worker runs.
 void SetPayloadModuleForTesting(HMODULE module);
-
-// The security attributes that newly written payload files get; null for the system's default.
-SECURITY_ATTRIBUTES* PayloadFileSecurityAttributes();

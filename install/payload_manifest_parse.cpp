@@ -22,8 +22,11 @@ void ReplaceAll(std::wstring& text, const std::wstring& word, const std::wstring
     }
 }
 
-}  // namespace
+// Longest line (without its line end) that a row may have; longer lines are not rows of ours.
+constexpr size_t kMaxManifestLineUnits = 10239;
 
+// The manifest is read as a text-mode 8-bit file: every byte becomes one UTF-16 unit, CR LF becomes LF
+// and a Ctrl-Z ends the text. Returns the lines without their LF; a last line without a line end counts.
 std::vector<std::wstring> SplitManifestLines(const char* bytes, size_t size) {
     std::vector<std::wstring> lines;
     std::wstring line;
@@ -45,12 +48,14 @@ std::vector<std::wstring> SplitManifestLines(const char* bytes, size_t size) {
     return lines;
 }
 
+// Number of fields that a row with this install action must have.
 int RequiredFieldCount(int installAction) {
     if (installAction == 0) return 4;
     if (installAction == 3 || installAction == 6) return 6;
     return 5;
 }
 
+// The C library's decimal conversion (blanks, optional sign, digits; 0 for no number; clamped on overflow).
 int ParseDecimal(const std::wstring& text) {
     size_t i = 0;
     while (i < text.size() && IsBlank(text[i])) ++i;
@@ -67,6 +72,8 @@ int ParseDecimal(const std::wstring& text) {
     return static_cast<int>(value);
 }
 
+// Parses one line into a zero-filled entry. False when the row is malformed: fewer than four fields,
+// a field count that does not suit the action, or a field longer than its width in the record.
 bool ParseManifestRow(const std::wstring& line, PayloadEntry& entry) {
     std::memset(&entry, 0, sizeof(entry));
     // A line too long for the reader's buffer, or one with a NUL in it, is not a row this program wrote.
@@ -94,6 +101,8 @@ bool ParseManifestRow(const std::wstring& line, PayloadEntry& entry) {
     if (fields.size() > 5 && !CopyField(entry.policyKey, 512, fields[5])) return false;
     return fields.size() >= static_cast<size_t>(RequiredFieldCount(entry.installAction));
 }
+
+}  // namespace
 
 bool ParseManifest(const char* bytes, size_t size, std::vector<PayloadEntry>& entries) {
     std::vector<std::wstring> lines = SplitManifestLines(bytes, size);

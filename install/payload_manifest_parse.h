@@ -16,26 +16,12 @@ struct PayloadEntry {
     wchar_t policyKey[512];     // Internet Explorer elevation-policy subkey (actions 3, 6); empty when absent
 };
 
-// The manifest is read as a text-mode 8-bit file: every byte becomes one UTF-16 unit, CR LF becomes LF
-// and a Ctrl-Z ends the text. Returns the lines without their LF; a last line without a line end counts.
-std::vector<std::wstring> SplitManifestLines(const char* bytes, size_t size);
-
-// Longest line (without its line end) that a row may have; longer lines are not rows of ours.
-constexpr size_t kMaxManifestLineUnits = 10239;
-
-// Number of fields that a row with this install action must have.
-int RequiredFieldCount(int installAction);
-
-// Parses one line into a zero-filled entry. False when the row is malformed: fewer than four fields,
-// a field count that does not suit the action, or a field longer than its width in the record.
-bool ParseManifestRow(const std::wstring& line, PayloadEntry& entry);
-
 // Parses every line, appending the rows to entries in order. Stops at the first malformed row and
-// returns false; the rows before it stay appended. An empty text succeeds with no rows.
+// returns false; the rows before it stay appended. An empty text succeeds with no rows. The bytes read
+// as a text-mode 8-bit file (each byte one unit, CR LF as LF, Ctrl-Z ends the text); a row is one line
+// of tab-separated fields, malformed when it is longer than 10239 units, has too few fields for its
+// install action or a field too long for the record.
 bool ParseManifest(const char* bytes, size_t size, std::vector<PayloadEntry>& entries);
-
-// The C library's decimal conversion (blanks, optional sign, digits; 0 for no number; clamped on overflow).
-int ParseDecimal(const std::wstring& text);
 
 // Replaces every "$Windows$", then every "$ProgramFiles$", then every "$AppData$" (case-sensitive).
 std::wstring ExpandPathMacroText(const std::wstring& path, const std::wstring& windowsFolder,

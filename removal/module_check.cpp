@@ -1,14 +1,12 @@
-// The check phase: records which parts of the old module are present, row by row of the removal list,
-// and registers the old module's controls again. It ends nothing and deletes nothing.
+#include "removal/module_check.h"
+
 #include <cwchar>
 
-#include "app/repair_context.h"
 #include "common/registry.h"
 #include "common/unique_handle.h"
 #include "diagnostics/access_report.h"
 #include "install/com_registration.h"
 #include "removal/log_handle.h"
-#include "removal/removal_list.h"
 
 namespace {
 
@@ -27,24 +25,26 @@ bool FindEntry(const wchar_t* path, DWORD& attributes) {
 
 }  // namespace
 
-bool CRepairContext::CheckOldModule() {
-    WriteRoutineBanner(*this, L"모듈 체크 루틴");
-    WriteLog(L"\n");
+bool CheckOldModule(RepairLogWriter& log, PhaseProgress& progress, const RepairFolders& repairFolders,
+                    const RemovalList& removalList, CACLInfo& aclInfo) {
+    WriteRoutineBanner(log, L"모듈 체크 루틴");
+    log.WriteLog(L"\n");
 
-    WriteAccessReport(*this, aclInfo);
+    WriteAccessReport(log, aclInfo);
 
     const std::vector<ProcessRow> processes = removalList.CopyProcesses();
     const std::vector<RegistryRow> registryRows = removalList.CopyRegistryRows();
     const std::vector<PathRow> folders = removalList.CopyFolders();
     const std::vector<PathRow> files = removalList.CopyFiles();
-    BeginPhaseItems(static_cast<DWORD>(processes.size() + registryRows.size() + folders.size() + files.size()));
+    progress.BeginPhaseItems(
+        static_cast<DWORD>(processes.size() + registryRows.size() + folders.size() + files.size()));
 
     for (const ProcessRow& row : processes) {
         if (IsProcessRunning(row.imageName))
-            WriteLog(L"OK\t%s 프로세스가 있습니다.\tO\n", row.imageName);
+            log.WriteLog(L"OK\t%s 프로세스가 있습니다.\tO\n", row.imageName);
         else
-            WriteLog(L"OK\t%s 프로세스가 없습니다.\tX\n", row.imageName);
-        AddPhaseItemDone();
+            log.WriteLog(L"OK\t%s 프로세스가 없습니다.\tX\n", row.imageName);
+        progress.AddPhaseItemDone();
     }
 
     for (const RegistryRow& row : registryRows) {
@@ -54,49 +54,49 @@ bool CRepairContext::CheckOldModule() {
         if (row.wholeKey) {
             // A key that exists but refuses full access counts as absent.
             if (KeyOpensFully(root, row.keyPath, key))
-                WriteLog(L"OK\t%s%s 레지스트리 키가 있습니다.\tO\n", prefix, row.keyPath);
+                log.WriteLog(L"OK\t%s%s 레지스트리 키가 있습니다.\tO\n", prefix, row.keyPath);
             else
-                WriteLog(L"OK\t%s%s 레지스트리 키가 없습니다.\tX\n", prefix, row.keyPath);
+                log.WriteLog(L"OK\t%s%s 레지스트리 키가 없습니다.\tX\n", prefix, row.keyPath);
         } else {
             bool present = KeyOpensFully(root, row.keyPath, key) &&
                            ::RegQueryValueExW(key.get(), row.valueName, nullptr, nullptr, nullptr, nullptr) ==
                                ERROR_SUCCESS;
             if (present)
-                WriteLog(L"OK\t%s%s\\%s 레지스트리 값이 있습니다.\tO\n", prefix, row.keyPath, row.valueName);
+                log.WriteLog(L"OK\t%s%s\\%s 레지스트리 값이 있습니다.\tO\n", prefix, row.keyPath, row.valueName);
             else
-                WriteLog(L"OK\t%s%s\\%s 레지스트리 값이 없습니다.\tX\n", prefix, row.keyPath, row.valueName);
+                log.WriteLog(L"OK\t%s%s\\%s 레지스트리 값이 없습니다.\tX\n", prefix, row.keyPath, row.valueName);
         }
-        AddPhaseItemDone();
+        progress.AddPhaseItemDone();
     }
 
     for (const PathRow& row : folders) {
         wchar_t path[MAX_PATH] = {};
         DWORD attributes = 0;
-        bool present = ComposeRowPath(*this, row, path, MAX_PATH) && FindEntry(path, attributes) &&
+        bool present = ComposeRowPath(repairFolders, row, path, MAX_PATH) && FindEntry(path, attributes) &&
                        (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
         if (present)
-            WriteLog(L"OK\t%s 폴더가 있습니다.\tO\n", path);
+            log.WriteLog(L"OK\t%s 폴더가 있습니다.\tO\n", path);
         else
-            WriteLog(L"OK\t%s 폴더가 없습니다.\tX\n", path);
-        AddPhaseItemDone();
+            log.WriteLog(L"OK\t%s 폴더가 없습니다.\tX\n", path);
+        progress.AddPhaseItemDone();
     }
 
     for (const PathRow& row : files) {
         wchar_t path[MAX_PATH] = {};
         DWORD attributes = 0;
-        if (ComposeRowPath(*this, row, path, MAX_PATH) && FindEntry(path, attributes)) {
-            WriteLog(L"OK\t%s 파일이 있습니다.\tO\n", path);
+        if (ComposeRowPath(repairFolders, row, path, MAX_PATH) && FindEntry(path, attributes)) {
+            log.WriteLog(L"OK\t%s 파일이 있습니다.\tO\n", path);
             if (wcsstr(path, L".ocx")) {
                 wchar_t errorText[kComErrorTextSize] = {};
                 if (!RegisterComServer(path, errorText, false)) {
-                    WriteLog(L"Error\t%s 파일을 등록하지 못하였습니다.\n", path);
-                    WriteLog(L"Error\t%s\n", errorText);
+                    log.WriteLog(L"Error\t%s 파일을 등록하지 못하였습니다.\n", path);
+                    log.WriteLog(L"Error\t%s\n", errorText);
                 }
             }
         } else {
-            WriteLog(L"OK\t%s 파일이 없습니다.\tX\n", path);
+            log.WriteLog(L"OK\t%s 파일이 없습니다.\tX\n", path);
         }
-        AddPhaseItemDone();
+        progress.AddPhaseItemDone();
     }
     return true;
 }

@@ -21,6 +21,19 @@ const wchar_t* const kAddOnClsids[] = {
 
 const wchar_t kStatsKeyFormat[] = L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Ext\\Stats\\%s\\iexplore";
 
+// A folder row from a registry value the old module left, taken as read: type and byte size. REG_SZ of
+// at most maxBytes gives a row; a path that does not fit the field is skipped, never cut.
+bool AcceptRegistryFolder(DWORD type, const BYTE* data, DWORD size, DWORD maxBytes, const wchar_t* suffix,
+                          PathRow& row) {
+    if (type != REG_SZ || size > maxBytes || !data) return false;
+    // The text ends at the first NUL or at the end of the stored bytes.
+    const wchar_t* text = reinterpret_cast<const wchar_t*>(data);
+    size_t chars = wcsnlen(text, size / sizeof(wchar_t));
+    std::wstring path(text, chars);
+    if (suffix) path += suffix;
+    return MakePathRow(kBaseAbsolute, path.c_str(), row);
+}
+
 // Reads one value of an HKLM key and appends a folder row when the value is acceptable. The key is
 // closed right after the read.
 void AppendRegistryFolder(const wchar_t* keyPath, const wchar_t* valueName, DWORD maxBytes, const wchar_t* suffix,
@@ -111,17 +124,6 @@ bool ComposeRowPath(const RepairFolders& folders, const PathRow& row, wchar_t* o
                          folders.allUsersDesktopFolder,  folders.desktopFolder,
                          folders.allUsersProgramsFolder, folders.allUsersAppDataFolder};
     return ComposeRowPath(row, bases, out, outCount);
-}
-
-bool AcceptRegistryFolder(DWORD type, const BYTE* data, DWORD size, DWORD maxBytes, const wchar_t* suffix,
-                          PathRow& row) {
-    if (type != REG_SZ || size > maxBytes || !data) return false;
-    // The text ends at the first NUL or at the end of the stored bytes.
-    const wchar_t* text = reinterpret_cast<const wchar_t*>(data);
-    size_t chars = wcsnlen(text, size / sizeof(wchar_t));
-    std::wstring path(text, chars);
-    if (suffix) path += suffix;
-    return MakePathRow(kBaseAbsolute, path.c_str(), row);
 }
 
 bool BuildRemovalList(RemovalList& list) {

@@ -13,7 +13,7 @@
 constexpr int32_t kRootLocalMachine = 200;
 constexpr int32_t kRootCurrentUser = 201;
 
-// Base folder codes of a path row: the repair context's folder fields, or none (absolute path).
+// Base folder codes of a path row: the repair folders' fields, or none (absolute path).
 constexpr int32_t kBaseWindows = 100;
 constexpr int32_t kBaseProgramFiles = 101;
 constexpr int32_t kBaseAllUsersDesktop = 102;
@@ -91,9 +91,3 @@ struct RowBaseFolders {
 // The same with the repair's folders.
 [[nodiscard]] bool ComposeRowPath(const RepairFolders& folders, const PathRow& row, wchar_t* out,
                                   size_t outCount);
-
-// Appends the rows that come from registry values the old module left; split out so that the rules
-// (type, size, field length) test on their own. Each takes the value as read: type and byte size.
-// REG_SZ of at most maxBytes gives a row; a path that does not fit the field is skipped, never cut.
-[[nodiscard]] bool AcceptRegistryFolder(DWORD type, const BYTE* data, DWORD size, DWORD maxBytes,
-                                        const wchar_t* suffix, PathRow& row);

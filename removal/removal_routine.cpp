@@ -1,9 +1,7 @@
-// The removal phase: ends the old module's processes, deletes its registry rows, folders and files,
-// and ends with the removal browser step, whose result is the phase's result.
-#include "app/repair_context.h"
+#include "removal/removal_routine.h"
+
 #include "common/registry.h"
 #include "common/unique_handle.h"
-#include "removal/removal_list.h"
 
 namespace {
 
@@ -16,8 +14,10 @@ bool PathIsFound(const wchar_t* path) {
 
 }  // namespace
 
-bool CRepairContext::RemoveOldModule() {
-    WriteRoutineBanner(*this, L"기존 모듈 삭제 루틴");
+bool RemoveOldModule(RepairLogWriter& log, CLogHandle& logHandle, PhaseProgress& progress,
+                     const RepairFolders& repairFolders, const RemovalList& removalList,
+                     const std::function<bool()>& removeBrowserIntegration) {
+    WriteRoutineBanner(log, L"기존 모듈 삭제 루틴");
 
     const auto processes = removalList.CopyProcesses();
     const auto registryRows = removalList.CopyRegistryRows();
@@ -25,20 +25,20 @@ bool CRepairContext::RemoveOldModule() {
     const auto files = removalList.CopyFiles();
 
     // The reserve of 200 items is what the simulated progress of the cache clean-up consumes.
-    BeginPhaseItems(static_cast<DWORD>(processes.size() + registryRows.size() + folders.size() + files.size() +
-                                       200));
+    progress.BeginPhaseItems(
+        static_cast<DWORD>(processes.size() + registryRows.size() + folders.size() + files.size() + 200));
 
     for (const auto& row : processes) {
         if (IsProcessRunning(row.imageName)) {
             if (logHandle.KillProcessByName(row.imageName)) {
-                WriteLog(L"OK\t%s 프로세스가 종료되었습니다.\tSUCCESS\n", row.imageName);
+                log.WriteLog(L"OK\t%s 프로세스가 종료되었습니다.\tSUCCESS\n", row.imageName);
             } else {
                 DWORD error = ::GetLastError();  // before the log write can change it
-                WriteLog(L"Error\t%s 프로세스가 종료되지 않았습니다.\tFAILURE\n", row.imageName);
-                WriteErrorCodeLine(*this, error);
+                log.WriteLog(L"Error\t%s 프로세스가 종료되지 않았습니다.\tFAILURE\n", row.imageName);
+                WriteErrorCodeLine(log, error);
             }
         }
-        AddPhaseItemDone();
+        progress.AddPhaseItemDone();
     }
 
     for (const auto& row : registryRows) {
@@ -51,11 +51,11 @@ bool CRepairContext::RemoveOldModule() {
             if (opened) {
                 key.reset();
                 if (logHandle.RemoveRegKey(root, row.keyPath, true)) {
-                    WriteLog(L"OK\t%s%s 레지스트리 키가 삭제되었습니다.\tSUCCESS\n", prefix, row.keyPath);
+                    log.WriteLog(L"OK\t%s%s 레지스트리 키가 삭제되었습니다.\tSUCCESS\n", prefix, row.keyPath);
                 } else {
                     DWORD error = ::GetLastError();
-                    WriteLog(L"Error\t%s%s 레지스트리 키가 삭제되지 않았습니다.\tFAILURE\n", prefix, row.keyPath);
-                    WriteErrorCodeLine(*this, error);
+                    log.WriteLog(L"Error\t%s%s 레지스트리 키가 삭제되지 않았습니다.\tFAILURE\n", prefix, row.keyPath);
+                    WriteErrorCodeLine(log, error);
                 }
             }
         } else if (opened) {
@@ -64,48 +64,48 @@ bool CRepairContext::RemoveOldModule() {
             key.reset();
             if (exists) {
                 if (logHandle.RemoveRegValue(root, row.keyPath, row.valueName)) {
-                    WriteLog(L"OK\t%s%s\\%s 레지스트리 값이 삭제되었습니다.\tSUCCESS\n", prefix, row.keyPath,
-                             row.valueName);
+                    log.WriteLog(L"OK\t%s%s\\%s 레지스트리 값이 삭제되었습니다.\tSUCCESS\n", prefix, row.keyPath,
+                                 row.valueName);
                 } else {
                     DWORD error = ::GetLastError();
-                    WriteLog(L"Error\t%s%s\\%s 레지스트리 값이 삭제되지 않았습니다.\tFAILURE\n", prefix, row.keyPath,
-                             row.valueName);
-                    WriteErrorCodeLine(*this, error);
+                    log.WriteLog(L"Error\t%s%s\\%s 레지스트리 값이 삭제되지 않았습니다.\tFAILURE\n", prefix, row.keyPath,
+                                 row.valueName);
+                    WriteErrorCodeLine(log, error);
                 }
             }
         }
-        AddPhaseItemDone();
+        progress.AddPhaseItemDone();
     }
 
     for (const auto& row : folders) {
         wchar_t path[MAX_PATH];
-        if (ComposeRowPath(*this, row, path, MAX_PATH) && PathIsFound(path)) {
+        if (ComposeRowPath(repairFolders, row, path, MAX_PATH) && PathIsFound(path)) {
             if (logHandle.RemoveFolderTree(path, true)) {
-                WriteLog(L"OK\t%s 폴더가 삭제되었습니다.\tSUCCESS\n", path);
+                log.WriteLog(L"OK\t%s 폴더가 삭제되었습니다.\tSUCCESS\n", path);
             } else {
-                WriteLog(L"Error\t%s 폴더가 삭제되지 않았습니다.\tFAILURE\n", path);
+                log.WriteLog(L"Error\t%s 폴더가 삭제되지 않았습니다.\tFAILURE\n", path);
             }
         }
-        AddPhaseItemDone();
+        progress.AddPhaseItemDone();
     }
 
     for (const auto& row : files) {
         wchar_t path[MAX_PATH];
-        if (ComposeRowPath(*this, row, path, MAX_PATH) && PathIsFound(path)) {
+        if (ComposeRowPath(repairFolders, row, path, MAX_PATH) && PathIsFound(path)) {
             if (logHandle.RemoveFile(path)) {
-                WriteLog(L"OK\t%s 파일이 삭제되었습니다.\tSUCCESS\n", path);
+                log.WriteLog(L"OK\t%s 파일이 삭제되었습니다.\tSUCCESS\n", path);
             } else {
-                WriteLog(L"Error\t%s 파일이 삭제되지 않았습니다.\tFAILURE\n", path);
+                log.WriteLog(L"Error\t%s 파일이 삭제되지 않았습니다.\tFAILURE\n", path);
             }
         }
-        AddPhaseItemDone();
+        progress.AddPhaseItemDone();
     }
 
-    bool result = RemoveBrowserIntegration();
+    bool result = removeBrowserIntegration();
     if (result) {
-        WriteLog(L"OK\t기존 모듈을 모두 삭제하는데 성공하였습니다.\tSUCCESS\n");
+        log.WriteLog(L"OK\t기존 모듈을 모두 삭제하는데 성공하였습니다.\tSUCCESS\n");
     } else {
-        WriteLog(L"Error\t기존 모듈을 모두 삭제하는데 실패하였습니다.\tFAILURE\n");
+        log.WriteLog(L"Error\t기존 모듈을 모두 삭제하는데 실패하였습니다.\tFAILURE\n");
     }
     return result;
 }
