@@ -4,6 +4,7 @@
 #include "common/registry.h"
 #include "common/unique_handle.h"
 #include "removal/removal_list.h"
+#include "removal/removal_memo.h"
 
 namespace {
 
@@ -23,10 +24,13 @@ bool CRepairContext::RemoveOldModule() {
     const auto registryRows = removalList.CopyRegistryRows();
     const auto folders = removalList.CopyFolders();
     const auto files = removalList.CopyFiles();
+    const auto learnedFolders = removalList.CopyLearnedFolders();
 
     // The reserve of 200 items is what the simulated progress of the cache clean-up consumes.
     BeginPhaseItems(static_cast<DWORD>(processes.size() + registryRows.size() + folders.size() + files.size() +
                                        200));
+
+    RecordLearnedFolders(learnedFolders, *this);  // before anything is deleted
 
     for (const auto& row : processes) {
         if (IsProcessRunning(row.imageName)) {
@@ -88,6 +92,7 @@ bool CRepairContext::RemoveOldModule() {
         }
         AddPhaseItemDone();
     }
+    SettleLearnedFolders(learnedFolders, *this);  // what stays is left to the next run
 
     for (const auto& row : files) {
         wchar_t path[MAX_PATH];
