@@ -142,16 +142,23 @@ point_init() {
   rerun
 }
 
-point_keys() {
+# end_at_box BOXES TEXT: starts the program as a person would, presses OK on its first BOXES boxes (the
+# start confirmation first), and ends it with taskkill /f while the next box, which must hold TEXT, is up.
+end_at_box() {
+  local boxes=$1 text=$2 shown run i
   "$ORLYN_WINE" "$program" >/dev/null 2>&1 &
-  local run=$! text
-  answer 60000 ok >/dev/null || fail "no start confirmation"
-  text=$(answer 60000 show) || fail "no notice before the holder is ended"
-  case "$text" in *update.lock*) ;; *) fail "not the holder's notice: $text" ;; esac
-  grep -qF 'HKLM\SOFTWARE\Orlyn\Shared 레지스트리 키가 삭제되었습니다' "$desktop_log" ||
-    fail "the old module's keys were not deleted before the notice"
+  run=$!
+  for i in $(seq 1 "$boxes"); do answer 60000 ok >/dev/null || fail "box $i did not come"; done
+  shown=$(answer 60000 show) || fail "no box holding '$text'"
+  case "$shown" in *"$text"*) ;; *) fail "not the box holding '$text': $shown" ;; esac
   "$ORLYN_WINE" taskkill /f /im OrlynRepair.exe >/dev/null 2>&1 || fail "taskkill /f did not end the program"
   wait "$run" || true
+}
+
+point_keys() {
+  end_at_box 1 update.lock
+  grep -qF 'HKLM\SOFTWARE\Orlyn\Shared 레지스트리 키가 삭제되었습니다' "$desktop_log" ||
+    fail "the old module's keys were not deleted before the notice"
   [ -d "$c/OrlynOld/Shared" ] && [ -d "$c/OrlynOld/QrDownload" ] ||
     fail "the folders named by the deleted keys were gone before the program was ended"
   rerun
@@ -168,14 +175,8 @@ point_files() {
 }
 
 point_install() {
-  "$ORLYN_WINE" "$program" >/dev/null 2>&1 &
-  local run=$! text
-  answer 60000 ok >/dev/null || fail "no start confirmation"
-  answer 60000 ok >/dev/null || fail "no notice before the holder is ended"
-  text=$(answer 60000 show) || fail "no sign-on warning"
-  case "$text" in *"로그인이 실패할 경우"*) ;; *) fail "not the sign-on warning: $text" ;; esac
-  "$ORLYN_WINE" taskkill /f /im OrlynRepair.exe >/dev/null 2>&1 || fail "taskkill /f did not end the program"
-  wait "$run" || true
+  # The start confirmation and the notice before the holder is ended, then the sign-on warning.
+  end_at_box 2 "로그인이 실패할 경우"
   rerun
 }
 
@@ -195,7 +196,7 @@ point_restart() {
     fail "the locked folder was not the one left"
   grep -qF 'HKLM\SOFTWARE\Orlyn\Shared 레지스트리 키가 삭제되었습니다' "$desktop_log" ||
     fail "the key that names the locked folder was not deleted"
-  ! no_resume_entry || fail "no RunOnce entry"
+  ! no_resume_entry >/dev/null 2>&1 || fail "no RunOnce entry"
   # The restart: the key stands for a lock that a restart lifts; every program ends, the holder too;
   # then the next program of the prefix waits while wineboot runs the RunOnce entry, as Windows does
   # at the next start.
@@ -206,7 +207,7 @@ point_restart() {
   "$ORLYN_WINE" cmd /c exit 0 >/dev/null 2>&1 || true
   wait_file "$archive_log" || fail "the resumed run did not finish"
   grep -qF "복구 성공 메시지" "$archive_log" || fail "the resumed run did not succeed"
-  no_resume_entry || fail "the RunOnce entry is still there after the resumed run"
+  no_resume_entry >/dev/null 2>&1 || fail "the RunOnce entry is still there after the resumed run"
   rm -rf "$c/fixtures"
 }
 
