@@ -6,6 +6,7 @@
 #include "common/registry.h"
 #include "common/string_format.h"
 #include "common/unique_handle.h"
+#include "removal/removal_memo.h"
 
 namespace {
 
@@ -35,22 +36,24 @@ bool AcceptRegistryFolder(DWORD type, const BYTE* data, DWORD size, DWORD maxByt
 }
 
 // Reads one value of an HKLM key and appends a folder row when the value is acceptable. The key is
-// closed right after the read.
-void AppendRegistryFolder(const wchar_t* keyPath, const wchar_t* valueName, DWORD maxBytes, const wchar_t* suffix,
+// closed right after the read. Returns whether it appended one.
+bool AppendRegistryFolder(const wchar_t* keyPath, const wchar_t* valueName, DWORD maxBytes, const wchar_t* suffix,
                           std::vector<PathRow>& folders) {
     orlyn::UniqueHkey key;
     if (orlyn::OpenRegKey(HKEY_LOCAL_MACHINE, keyPath, KEY_ALL_ACCESS, orlyn::RegView::Default, key) !=
         ERROR_SUCCESS)
-        return;
+        return false;
     // Two spare bytes stay zero, so a value stored without its terminator still ends.
     std::vector<BYTE> data(maxBytes + sizeof(wchar_t), 0);
     DWORD type = 0;
     DWORD size = maxBytes;
     LONG rc = ::RegQueryValueExW(key.get(), valueName, nullptr, &type, data.data(), &size);
     key.reset();
-    if (rc != ERROR_SUCCESS) return;
+    if (rc != ERROR_SUCCESS) return false;
     PathRow row;
-    if (AcceptRegistryFolder(type, data.data(), size, maxBytes, suffix, row)) folders.push_back(row);
+    if (!AcceptRegistryFolder(type, data.data(), size, maxBytes, suffix, row)) return false;
+    folders.push_back(row);
+    return true;
 }
 
 }  // namespace
@@ -90,6 +93,7 @@ void RemovalList::Clear() {
     registryRows.clear();
     files.clear();
     folders.clear();
+    learnedFolders.clear();
 }
 
 bool ComposeRowPath(const PathRow& row, const RowBaseFolders& bases, wchar_t* out, size_t outCount) {
@@ -154,13 +158,18 @@ bool BuildRemovalList(RemovalList& list) {
     if (MakePathRow(kBaseAllUsersAppData, L"Orlyn\\TSL", folderRow)) list.folders.push_back(folderRow);
 
     // Folders that the module placed elsewhere, read now, before the removal deletes the keys.
-    AppendRegistryFolder(L"SOFTWARE\\Orlyn\\Shared", nullptr, 520, nullptr, list.folders);
-    AppendRegistryFolder(L"SOFTWARE\\Orlyn\\TSL", L"QrDownload", 520, nullptr, list.folders);
+    // Both keys are deleted by the removal, so these rows are learned rows as well.
+    if (AppendRegistryFolder(L"SOFTWARE\\Orlyn\\Shared", nullptr, 520, nullptr, list.folders))
+        list.learnedFolders.push_back(list.folders.back());
+    if (AppendRegistryFolder(L"SOFTWARE\\Orlyn\\TSL", L"QrDownload", 520, nullptr, list.folders))
+        list.learnedFolders.push_back(list.folders.back());
 
     PathRow fileRow;
     if (MakePathRow(kBaseAllUsersAppData, L"Orlyn\\OrlynPlug\\linkinfo.dat", fileRow)) list.files.push_back(fileRow);
     if (MakePathRow(kBaseAllUsersAppData, L"Orlyn\\OrlynPlug\\vqmrs.dat", fileRow)) list.files.push_back(fileRow);
 
     AppendRegistryFolder(L"SOFTWARE\\Orlyn\\OrlynPlug", L"RootPath", 1040, L"\\KVData", list.folders);
+
+    MergeRemovalMemo(list);
     return true;
 }

@@ -61,12 +61,16 @@ public:
     std::vector<RegistryRow> registryRows;
     std::vector<PathRow> files;
     std::vector<PathRow> folders;
+    // The folder rows read from keys that the removal deletes, and those a record of an earlier run
+    // names (removal/removal_memo.h); each is one of the folder rows as well.
+    std::vector<PathRow> learnedFolders;
 
     // Readers work on copies; the list does not change after it is built.
     std::vector<ProcessRow> CopyProcesses() const { return processes; }
     std::vector<RegistryRow> CopyRegistryRows() const { return registryRows; }
     std::vector<PathRow> CopyFiles() const { return files; }
     std::vector<PathRow> CopyFolders() const { return folders; }
+    std::vector<PathRow> CopyLearnedFolders() const { return learnedFolders; }
 
     void Clear();
 };

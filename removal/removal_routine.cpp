@@ -2,6 +2,7 @@
 
 #include "common/registry.h"
 #include "common/unique_handle.h"
+#include "removal/removal_memo.h"
 
 namespace {
 
@@ -23,10 +24,13 @@ bool RemoveOldModule(RepairLogWriter& log, CLogHandle& logHandle, PhaseProgress&
     const auto registryRows = removalList.CopyRegistryRows();
     const auto folders = removalList.CopyFolders();
     const auto files = removalList.CopyFiles();
+    const auto learnedFolders = removalList.CopyLearnedFolders();
 
     // The reserve of 200 items is what the simulated progress of the cache clean-up consumes.
     progress.BeginPhaseItems(
         static_cast<DWORD>(processes.size() + registryRows.size() + folders.size() + files.size() + 200));
+
+    RecordLearnedFolders(learnedFolders, log);  // before anything is deleted
 
     for (const auto& row : processes) {
         if (IsProcessRunning(row.imageName)) {
@@ -88,6 +92,7 @@ bool RemoveOldModule(RepairLogWriter& log, CLogHandle& logHandle, PhaseProgress&
         }
         progress.AddPhaseItemDone();
     }
+    SettleLearnedFolders(learnedFolders, log);  // what stays is left to the next run
 
     for (const auto& row : files) {
         wchar_t path[MAX_PATH];

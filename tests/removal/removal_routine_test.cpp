@@ -12,6 +12,7 @@
 #include "browser/custom_scheme.h"
 #include "common/registry.h"
 #include "common/string_format.h"
+#include "removal/removal_memo.h"
 #include "removal/file_user_fixtures.h"
 #include "support/temp_log.h"
 #include "support/test_support.h"
@@ -196,6 +197,8 @@ TEST(RemoveOldModule, RemovesASeededOldModuleRowByRow) {
     EXPECT_FALSE(FolderExists(tsl));
     EXPECT_FALSE(FolderExists(download));
     EXPECT_TRUE(FolderExists(rc.appData()));
+    // What the removal recorded of the folders went with them.
+    EXPECT_FALSE(KeyExists(HKEY_LOCAL_MACHINE, removal_memo::kKeyPath));
 }
 
 TEST(RemoveOldModule, ASchemeKeyThatCannotBeDeletedFailsThePhase) {
