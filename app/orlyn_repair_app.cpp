@@ -7,6 +7,7 @@
 
 #include "app/orlyn_repair_dlg.h"
 #include "app/repair_texts.h"
+#include "app/run_finish.h"
 #include "app/run_result.h"
 #include "app/run_setup.h"
 #include "framework/unattended.h"
@@ -38,6 +39,7 @@ BOOL COrlynRepairApp::InitInstance() {
         end.restartStarted = unattended::RestartStarted();
     }
     exitCode_ = run_result::ExitCodeFor(end);
+    run_finish::FinishRun();
     // The dialog (and whatever COM objects it holds) goes before COM does.
     mainWindowObject = nullptr;
     dialog.reset();
