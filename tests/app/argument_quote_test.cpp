@@ -1,10 +1,8 @@
-#include <windows.h>
-#include <shellapi.h>
-
 #include <gtest/gtest.h>
 
 #include "app/argument_quote.h"
 #include "app/command_line.h"
+#include "app/run_setup.h"
 #include "common/string_format.h"
 #include "support/test_support.h"
 
@@ -32,17 +30,6 @@ const std::wstring kArguments[] = {
     L"/quiet",
     L"",
 };
-
-// The arguments after the program name, as CommandLineToArgvW splits the command line.
-std::vector<std::wstring> SplitBySystem(const std::wstring& commandLine) {
-    std::vector<std::wstring> arguments;
-    int count = 0;
-    LPWSTR* words = ::CommandLineToArgvW(commandLine.c_str(), &count);
-    if (!words) return arguments;
-    for (int i = 1; i < count; ++i) arguments.emplace_back(words[i]);
-    ::LocalFree(words);
-    return arguments;
-}
 
 // The arguments as the C run-time of a started program split them for its wmain.
 std::vector<std::wstring> SplitByRunTime(const std::wstring& arguments) {
@@ -91,9 +78,11 @@ TEST(QuoteArgument, ComesBackWholeFromTheSystemsAndTheRunTimesSplitting) {
     for (const std::wstring& argument : kArguments) {
         SCOPED_TRACE(orlyn::ToUtf8(argument));
         std::wstring quoted = QuoteArgument(argument);
-        EXPECT_EQ(SplitBySystem(L"x.exe " + quoted), std::vector<std::wstring>{argument});
-        // Followed by another argument: a quote that was not closed would swallow it.
-        EXPECT_EQ(SplitBySystem(L"x.exe " + quoted + L" --start"), (std::vector<std::wstring>{argument, L"--start"}));
+        // CommandLineToArgvW's splitting, alone and followed by another argument (which a quote that was
+        // not closed would swallow).
+        EXPECT_EQ(run_setup::SplitArguments(quoted.c_str()), std::vector<std::wstring>{argument});
+        EXPECT_EQ(run_setup::SplitArguments((quoted + L" --start").c_str()),
+                  (std::vector<std::wstring>{argument, L"--start"}));
         all += quoted + L" ";
         expected.push_back(argument);
     }
@@ -106,11 +95,11 @@ TEST(QuoteArgument, ResumeCommandGivesBackALogPathEndingInABackslashOrHoldingAQu
         SCOPED_TRACE(orlyn::ToUtf8(path));
         CommandLineOptions options = ParseCommandLine({L"/quiet", L"/log", path});
         ASSERT_TRUE(options.IsValid());
-        std::wstring command = L"\"C:\\ProgramData\\OrlynRepair\\OrlynRepair.exe\" --start" + ResumeSwitches(options);
+        std::wstring arguments = L"--start" + ResumeSwitches(options);
         std::vector<std::wstring> expected = {L"--start", L"/quiet", L"/norestart", L"/log", path};
-        EXPECT_EQ(SplitBySystem(command), expected);
-        EXPECT_EQ(SplitByRunTime(L"--start" + ResumeSwitches(options)), expected);
-        CommandLineOptions again = ParseCommandLine(SplitBySystem(command));
+        EXPECT_EQ(run_setup::SplitArguments(arguments.c_str()), expected);
+        EXPECT_EQ(SplitByRunTime(arguments), expected);
+        CommandLineOptions again = ParseCommandLine(run_setup::SplitArguments(arguments.c_str()));
         EXPECT_EQ(again.logCopyPath, path);
     }
 }
