@@ -39,7 +39,7 @@ BOOL COrlynRepairApp::InitInstance() {
         end.restartStarted = unattended::RestartStarted();
     }
     exitCode_ = run_result::ExitCodeFor(end);
-    run_finish::FinishRun();
+    run_finish::FinishRun(end, *dialog, exitCode_);
     // The dialog (and whatever COM objects it holds) goes before COM does.
     mainWindowObject = nullptr;
     dialog.reset();

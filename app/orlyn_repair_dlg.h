@@ -61,6 +61,10 @@ public:
     bool IsChainRunning() const { return chainRunning_; }
     bool IsClosing() const { return closing_; }
     LogDisposition LastLogDisposition() const { return lastLogDisposition_; }
+    // Where the log was left when the dialog closed; empty when it was deleted or never opened.
+    const std::wstring& FinalLogPath() const { return finalLogPath_; }
+    // The state that was current before the last one was entered (the phase that a failure came from).
+    int PreviousState() const { return previousState_; }
     HWND Window() const { return dialogWindow_; }
 
     // The worker threads' links to the dialog (CRepairContext).
@@ -127,6 +131,7 @@ private:
     bool initialised_ = false;
     bool closing_ = false;
     LogDisposition lastLogDisposition_ = LogDisposition::NotOpen;
+    std::wstring finalLogPath_;
 };
 
 // Private messages by which other threads ask the dialog thread to arm or kill a timer.
