@@ -1,5 +1,7 @@
 #include "app/command_line.h"
 
+#include "app/argument_quote.h"
+
 namespace {
 
 bool IsSwitch(const std::wstring& argument) {
@@ -107,9 +109,8 @@ std::wstring ResumeSwitches(const CommandLineOptions& options) {
         switches += options.forceRestart ? L" /forcerestart" : L" /norestart";
     }
     if (!options.logCopyPath.empty()) {
-        switches += L" /log \"";
-        switches += options.logCopyPath;
-        switches += L"\"";
+        switches += L" /log ";
+        switches += QuoteArgument(options.logCopyPath);
     }
     return switches;
 }

@@ -3,6 +3,8 @@
 
 #include <windows.h>
 
+#include <string>
+
 class CRepairContext;
 
 enum class LogDisposition {
@@ -14,5 +16,6 @@ enum class LogDisposition {
 
 // Closes the log stream (both writers then write nothing), copies it where the command line asked
 // (/log), and deletes, moves or leaves the file by how the run ended; clears the log path. The move
-// neither replaces an existing log nor creates folders.
-LogDisposition DisposeRepairLog(CRepairContext& context);
+// neither replaces an existing log nor creates folders. finalPath, when given, gets where the log is
+// afterwards (empty when deleted or never open).
+LogDisposition DisposeRepairLog(CRepairContext& context, std::wstring* finalPath = nullptr);

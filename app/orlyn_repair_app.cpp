@@ -5,6 +5,8 @@
 
 #include "app/orlyn_repair_dlg.h"
 #include "app/repair_texts.h"
+#include "app/run_finish.h"
+#include "app/run_result.h"
 #include "app/run_setup.h"
 #include "framework/seams.h"
 #include "framework/unattended.h"
@@ -29,10 +31,13 @@ BOOL COrlynRepairApp::InitInstance() {
     // until the run has ended. A copy that died leaves it abandoned; this run then takes it.
     run_result::RunEnd end;
     end.anotherRunActive = runGuard_.Acquire() == CRunGuard::Outcome::OtherRunActive;
-    if (end.anotherRunActive)
+    if (end.anotherRunActive) {
+        // Its entry says it stood down; nothing of the other run's (log, registration) is touched.
+        run_finish::ReportStandDown();
         ShowOtherRunActive();
-    else
+    } else {
         RunRepair(end);
+    }
 
     // How the run ended, in one place: every outcome (the stand-down above too) passes here.
     exitCode_ = run_result::ExitCodeFor(end);
@@ -61,6 +66,8 @@ void COrlynRepairApp::RunRepair(run_result::RunEnd& end) {
         end.restartStarted = unattended::RestartStarted();
         end.cutShort = dialog->CutShort();
     }
+    // Every run leaves its event-log entry with the exit code that InitInstance then computes alike.
+    run_finish::FinishRun(end, *dialog, run_result::ExitCodeFor(end));
     mainWindowObject = nullptr;
     if (dialog->WorkerLeftRunning()) {
         // The worker still uses the dialog and its apartment's objects: neither may go before the

@@ -114,7 +114,7 @@ void COrlynRepairDlg::OnClose() {
     }
 
     unattended::SetAnswerLog(nullptr);
-    lastLogDisposition_ = DisposeRepairLog(*this);
+    lastLogDisposition_ = DisposeRepairLog(*this, &finalLogPath_);
     if (sequenceStarted && sequenceState == kStateFinal) resume_entry::RemoveResumeEntry();
     if (manifestTempPath[0] != L'\0') {
         ::DeleteFileW(manifestTempPath);

@@ -71,6 +71,10 @@ public:
     // The run outlasted its bound and its worker did not end: the dialog closed without it, and this
     // object must outlive the process (the process ends without destroying it).
     bool WorkerLeftRunning() const { return workerLeftRunning_; }
+    // Where the log was left when the dialog closed; empty when it was deleted or never opened.
+    const std::wstring& FinalLogPath() const { return finalLogPath_; }
+    // The state that was current before the last one was entered (the phase that a failure came from).
+    int PreviousState() const { return previousState_; }
     HWND Window() const { return dialogWindow_; }
 
     // The worker threads' links to the dialog (CRepairContext).
@@ -151,6 +155,7 @@ private:
     bool cutShort_ = false;
     bool workerLeftRunning_ = false;
     LogDisposition lastLogDisposition_ = LogDisposition::NotOpen;
+    std::wstring finalLogPath_;
 };
 
 // Private messages by which other threads ask the dialog thread to arm or kill a timer.

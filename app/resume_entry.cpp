@@ -4,6 +4,7 @@
 
 #include "app/repair_context.h"
 #include "app/repair_texts.h"
+#include "app/resume_copy.h"
 #include "common/registry.h"
 #include "common/unique_handle.h"
 #include "framework/seams.h"
@@ -73,10 +74,31 @@ bool EnableShutdownPrivilege() {
 
 }  // namespace resume_entry
 
+namespace {
+
+// The program the entry starts: the checked copy in the protected folder, or, when it cannot be made,
+// the program's own path as before (said in the log).
+std::wstring ProgramToResume(CRepairContext& context, const wchar_t* programPath) {
+    std::wstring copyPath;
+    DWORD error = ERROR_SUCCESS;
+    resume_copy::Step failed = resume_copy::MakeResumeCopy(programPath, context.allUsersAppDataFolder, copyPath, error);
+    if (failed == resume_copy::Step::None) {
+        context.WriteLog(L"OK\t재시작 후 실행할 프로그램을 보호 폴더에 복사하였습니다 : %s\n", copyPath.c_str());
+        return copyPath;
+    }
+    context.WriteLog(L"Error\t재시작 후 실행할 프로그램을 보호 폴더에 복사하지 못했습니다. (%s) 원래 경로로 등록합니다 : %s\n",
+                     resume_copy::StepText(failed), programPath);
+    WriteErrorCodeLine(context, error);
+    return programPath;
+}
+
+}  // namespace
+
 void CRepairContext::RebootAndResume() {
     wchar_t programPath[MAX_PATH];
     // Without the entry the restart still goes ahead; the program then does not come back by itself.
-    if (resume_entry::GetProgramPath(programPath)) (void)resume_entry::WriteResumeEntry(programPath);
+    if (resume_entry::GetProgramPath(programPath))
+        (void)resume_entry::WriteResumeEntry(ProgramToResume(*this, programPath).c_str());
     // An unattended run without /forcerestart leaves the restart to whoever runs the PC (exit code 3010).
     if (!unattended::RequestsRestartItself()) {
         PostCloseRequest();

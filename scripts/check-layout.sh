@@ -14,7 +14,7 @@ done < <(grep -rlE '^[[:space:]]*#[[:space:]]*include[[:space:]]*[<"](\.\./)*app
              removal install browser diagnostics common framework payload resources 2>/dev/null | sort)
 
 pure=(removal/handle_table removal/path_normalize removal/removal_memo_text common/log_line_ends app/hosts_scan
-      install/payload_manifest_parse install/machine_key_image browser/local_state_json)
+      install/payload_manifest_parse install/machine_key_image browser/local_state_json app/argument_quote)
 pure_headers=" ${pure[*]/%/.h} "
 for base in "${pure[@]}"; do
     for file in "$base.h" "$base.cpp"; do

@@ -1,6 +1,7 @@
 // The repair dialog run for real (native page, Wine + Xvfb) with scripted phase results.
 #include <gtest/gtest.h>
 
+#include "app/protected_files.h"
 #include "app/progress_math.h"
 #include "app/repair_texts.h"
 #include "app/resume_entry.h"
@@ -193,11 +194,12 @@ TEST(RepairDialog, RemovalFailureWithRestartAcceptedWritesTheResumeEntryAndClose
     EXPECT_EQ(calls.LastRestartReason(), static_cast<DWORD>(SHTDN_REASON_MAJOR_APPLICATION |
                                                             SHTDN_REASON_MINOR_INSTALLATION |
                                                             SHTDN_REASON_FLAG_PLANNED));
-    wchar_t self[MAX_PATH];
-    ASSERT_TRUE(resume_entry::GetProgramPath(self));
+    // The entry starts this program's copy in the protected folder.
+    std::wstring copy =
+        protected_files::FilePath(protected_files::AllUsersAppDataFolder(), protected_files::kResumeCopyName);
     std::wstring command;
     ASSERT_TRUE(resume_entry::ReadResumeEntry(command));
-    EXPECT_EQ(command, std::wstring(L"\"") + self + L"\" --start");
+    EXPECT_EQ(command, L"\"" + copy + L"\" --start");
     EXPECT_EQ(dialog.sequenceState, COrlynRepairDlg::kStateRestart);
     EXPECT_EQ(dialog.LastLogDisposition(), LogDisposition::Left);
 }

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include "app/orlyn_repair_app.h"
+#include "app/protected_files.h"
 #include "app/repair_texts.h"
 #include "app/resume_entry.h"
 #include "app/run_result.h"
@@ -42,10 +43,9 @@ bool HasLineWith(const std::vector<std::wstring>& lines, const std::wstring& par
     return false;
 }
 
-std::wstring SelfPath() {
-    wchar_t self[MAX_PATH] = {};
-    resume_entry::GetProgramPath(self);
-    return self;
+// The program that the RunOnce entry starts: this program's copy in the protected folder.
+std::wstring ResumedProgramPath() {
+    return protected_files::FilePath(protected_files::AllUsersAppDataFolder(), protected_files::kResumeCopyName);
 }
 
 }  // namespace
@@ -96,7 +96,7 @@ TEST(UnattendedRun, RemovalNeedingARestartWithoutForceRestartLeavesTheEntryWithT
     EXPECT_EQ(app.phasesRun, (std::vector<int>{1, 2, 4}));
     std::wstring command;
     ASSERT_TRUE(resume_entry::ReadResumeEntry(command));
-    EXPECT_EQ(command, L"\"" + SelfPath() + L"\" --start /passive /norestart");
+    EXPECT_EQ(command, L"\"" + ResumedProgramPath() + L"\" --start /passive /norestart");
     EXPECT_EQ(app.logDisposition, LogDisposition::Left);
     auto lines = testing_support::ReadLogMessages(app_tests::DesktopLogPath());
     EXPECT_TRUE(HasLineWith(lines, L"재시작 안내를 표시하지 않았습니다."));
@@ -117,7 +117,7 @@ TEST(UnattendedRun, ForceRestartRequestsTheRestartAndEnds1641OrEnds3010WhenRefus
         EXPECT_EQ(calls.RestartCount(), 1);
         std::wstring command;
         ASSERT_TRUE(resume_entry::ReadResumeEntry(command));
-        EXPECT_EQ(command, L"\"" + SelfPath() + L"\" --start /quiet /forcerestart");
+        EXPECT_EQ(command, L"\"" + ResumedProgramPath() + L"\" --start /quiet /forcerestart");
         auto lines = testing_support::ReadLogMessages(app_tests::DesktopLogPath());
         EXPECT_TRUE(HasLineWith(lines, L"재시작 안내에 사용자 대신 '예'로 응답하였습니다."));
         EXPECT_EQ(HasLineWith(lines, L"재시작 요청이 거부되었습니다."), !accepted);
@@ -138,7 +138,7 @@ TEST(UnattendedRun, ResumedRunWhoseRemovalFailsAgainDoesNotRestartOnceMore) {
     EXPECT_EQ(calls.RestartCount(), 0);
     std::wstring command;
     ASSERT_TRUE(resume_entry::ReadResumeEntry(command));
-    EXPECT_EQ(command, L"\"" + SelfPath() + L"\" --start /quiet /forcerestart");
+    EXPECT_EQ(command, L"\"" + ResumedProgramPath() + L"\" --start /quiet /forcerestart");
 }
 
 TEST(UnattendedRun, FailedPhaseIsNotRetriedAndEnds1603) {

@@ -4,7 +4,8 @@
 # that the removal cannot delete (its subkey "Locked" grants only read and WRITE_DAC) makes the
 # removal fail, as a locked file would. No window may be shown at any time (lib/window_watch.sh).
 #   1. /quiet (the restart left to others, /norestart being the default): exit code 3010, and the
-#      RunOnce entry starts the program again with its switches, the path still in quotes.
+#      RunOnce entry starts the program's copy in C:\ProgramData\OrlynRepair again with its switches,
+#      the path in quotes.
 #   2. /quiet /forcerestart /log: the program requests the restart itself. The lock is lifted the
 #      moment the program writes its RunOnce entry (key_security_on_value.exe), as the restart would
 #      free a locked file. Wine ends the prefix's processes and runs the entry; the resumed run finishes
@@ -35,8 +36,11 @@ echo "== /quiet: the restart is left to others"
 code=$(run_for_code "$program" /quiet)
 [ "$code" = 3010 ] || fail "exit code '$code', not 3010"
 command=$(resume_command "$program_view")
-[ "$command" = "\"$program\" --start /quiet /norestart" ] ||
+# The entry starts the checked copy in the protected folder, not the program's own path.
+[ "$command" = '"C:\ProgramData\OrlynRepair\OrlynRepair.exe" --start /quiet /norestart' ] ||
   fail "RunOnce command ($program_view-bit view): '$command'"
+cmp -s "$bin/OrlynRepair.exe" "$c/ProgramData/OrlynRepair/OrlynRepair.exe" ||
+  fail "the resume copy is not the program, byte for byte"
 [ -z "$(resume_command "$other_view")" ] ||
   fail "a RunOnce entry in the $other_view-bit view: $(resume_command "$other_view")"
 [ -f "$desktop_log" ] || fail "the log did not stay on the desktop"
