@@ -12,7 +12,7 @@
 #   restart   /quiet, with a file of a folder named by a deleted key held by a program that cannot be
 #             ended and a scheme key that cannot be deleted: the removal fails (3010); then the prefix
 #             restarts (the key is freed, its processes end, and wineboot runs the RunOnce entry at the
-#             prefix's next start), and the resumed run must succeed
+#             prefix's next start), and the resumed run must succeed; its copy goes at the start after
 # Each other interrupted run is followed by one /quiet run, which must end with 0; then the prefix's files (all of drive C: but the Windows folder; the log and the machine key
 # file by presence and size) and its whole registry (both views of HKLM, and HKCU) must be those of
 # the baseline, Chrome's Local State included.
@@ -208,6 +208,13 @@ point_restart() {
   wait_file "$archive_log" || fail "the resumed run did not finish"
   grep -qF "복구 성공 메시지" "$archive_log" || fail "the resumed run did not succeed"
   no_resume_entry >/dev/null 2>&1 || fail "the RunOnce entry is still there after the resumed run"
+  # The resumed run started from its copy, which cannot delete itself while it runs: its deletion waits
+  # for the next start of Windows, which comes here before the PC is compared.
+  [ -f "$c/ProgramData/OrlynRepair/OrlynRepair.exe" ] || fail "the resumed run was not started from its copy"
+  "$ORLYN_WINESERVER" -k >/dev/null 2>&1 || true
+  "$ORLYN_WINESERVER" -w >/dev/null 2>&1 || true
+  "$ORLYN_WINE" cmd /c exit 0 >/dev/null 2>&1 || true
+  [ ! -e "$c/ProgramData/OrlynRepair/OrlynRepair.exe" ] || fail "the resume copy is still there after the next start"
   rm -rf "$c/fixtures"
 }
 
