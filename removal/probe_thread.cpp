@@ -7,6 +7,9 @@
 namespace {
 
 constexpr ULONG kFileNameInformation = 9;
+// How long the end of a scan waits for an idle thread it told to exit, so that the scan leaves no
+// thread or handle of its own behind. Such a thread is not in a query; it only has to be scheduled.
+constexpr DWORD kExitWaitMs = 1000;
 
 using NtQueryInformationFileFn = LONG(WINAPI*)(HANDLE, PVOID, PVOID, ULONG, ULONG);
 
@@ -34,7 +37,7 @@ CProbeThread::CProbeThread() = default;
 
 CProbeThread::~CProbeThread() {
     // Neither a thread still starting nor one abandoned in a try is waited for: each exits by itself.
-    if (thread_) Dismiss();
+    if (thread_) Dismiss(0);
 }
 
 void CProbeThread::Release(Context* context) {
@@ -119,12 +122,14 @@ bool CProbeThread::TryHandle(HANDLE handle, uint64_t key) {
     // The try did not come back: that thread may be inside a system call, where ending it could leave a
     // lock of the process taken for good. It is left to come back, or not, on its own.
     Abandon(key);
+    // The next handle's thread starts now, so that it has begun by the time that handle needs it.
+    Start();
     return false;
 }
 
 void CProbeThread::End() {
     // One that has not begun yet is kept and serves the next scan.
-    if (thread_ && ::WaitForSingleObject(context_->readyEvent.get(), 0) == WAIT_OBJECT_0) Dismiss();
+    if (thread_ && ::WaitForSingleObject(context_->readyEvent.get(), 0) == WAIT_OBJECT_0) Dismiss(kExitWaitMs);
 }
 
 void CProbeThread::Abandon(uint64_t key) {
@@ -134,10 +139,11 @@ void CProbeThread::Abandon(uint64_t key) {
     abandoned_.push_back({std::move(thread_), key});
 }
 
-void CProbeThread::Dismiss() {
+void CProbeThread::Dismiss(DWORD waitMs) {
     ::SetEvent(context_->exitEvent.get());
     Release(context_);
     context_ = nullptr;
+    if (waitMs) ::WaitForSingleObject(thread_.get(), waitMs);
     thread_.reset();
 }
 

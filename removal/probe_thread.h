@@ -46,7 +46,8 @@ public:
     // bound or when `key` (0: none) names a handle whose earlier try is still out: it would only wait the
     // same way.
     bool Probe(HANDLE handle, uint64_t key = 0);
-    // At the end of a scan: tells a thread that has begun to exit; one still starting serves the next scan.
+    // At the end of a scan: tells a thread that has begun, which is then idle, to exit and lets it; one
+    // still starting serves the next scan.
     void End();
 
     void SetHooks(const ProbeHooks& hooks) { hooks_ = hooks; }
@@ -76,7 +77,7 @@ private:
     static void Release(Context* context);
     bool TryHandle(HANDLE handle, uint64_t key);  // Probe without the count
     void Abandon(uint64_t key);                    // gives up on the current thread
-    void Dismiss();                                // tells the current thread to exit and forgets it
+    void Dismiss(DWORD waitMs);                    // tells the current thread to exit and forgets it
     void PruneAbandoned();                         // forgets the abandoned threads that have ended
 
     orlyn::UniqueHandle thread_;

@@ -557,33 +557,33 @@ TEST(ScanHandles, EndsWhenEveryQueryIsSlowOrNeverReturnsAndLeavesTheProcessWorki
         // A try that never comes back keeps the script for good.
         auto* script = new ProbeScript;
         script->delayMs = c.delayMs;
-        CFindProcess finder;
-        finder.SetProbeHooks(script->Hooks());
-        ASSERT_TRUE(finder.SnapshotHandles());
-        const size_t handles = finder.handleTable().size();
-        ASSERT_GT(handles, 0u);
-        finder.ScanHandles(held.file.c_str());
-        EXPECT_TRUE(finder.results().empty());
-        // Each handle tried was skipped, and no more threads were given up on than the bound.
-        EXPECT_GT(finder.probeTimeouts(), 0u);
-        EXPECT_LE(finder.probeTimeouts(), handles);
-        EXPECT_LE(finder.abandonedProbes(), CProbeThread::kMaxAbandoned);
-        if (c.delayMs != INFINITE) {
-            // The slow ones come back by themselves, and the holder is found again.
-            EXPECT_TRUE(WaitUntil([&] { return finder.abandonedProbes() == 0; }, 30000));
-            EXPECT_EQ(script->returned, script->tries);
-            delete script;
-            finder.SetProbeHooks({});
-            std::vector<FileUser> users = finder.FindFileUsers(held.file.c_str());
-            ASSERT_EQ(users.size(), 1u);
-            EXPECT_EQ(users[0].processId, held.holder.Id());
-        } else {
-            EXPECT_LE(static_cast<size_t>(script->tries), CProbeThread::kMaxAbandoned);
-            if (handles >= CProbeThread::kMaxAbandoned) {
-                EXPECT_EQ(finder.abandonedProbes(), CProbeThread::kMaxAbandoned);
+        {
+            CFindProcess finder;
+            finder.SetProbeHooks(script->Hooks());
+            ASSERT_TRUE(finder.SnapshotHandles());
+            const size_t handles = finder.handleTable().size();
+            ASSERT_GT(handles, 0u);
+            finder.ScanHandles(held.file.c_str());
+            EXPECT_TRUE(finder.results().empty());
+            // Each handle tried was skipped, and no more threads were given up on than the bound.
+            EXPECT_GT(finder.probeTimeouts(), 0u);
+            EXPECT_LE(finder.probeTimeouts(), handles);
+            EXPECT_LE(finder.abandonedProbes(), CProbeThread::kMaxAbandoned);
+            if (c.delayMs != INFINITE) {
+                // The slow ones come back by themselves.
+                EXPECT_TRUE(WaitUntil([&] { return finder.abandonedProbes() == 0; }, 30000));
+                EXPECT_EQ(script->returned, script->tries);
+            } else {
+                EXPECT_LE(static_cast<size_t>(script->tries), CProbeThread::kMaxAbandoned);
+                if (handles >= CProbeThread::kMaxAbandoned) {
+                    EXPECT_EQ(finder.abandonedProbes(), CProbeThread::kMaxAbandoned);
+                }
             }
         }
-        // Allocation, library loads and name queries of this thread still go through.
+        // No thread left runs the slow script's query (one still starting only exits once it begins).
+        if (c.delayMs != INFINITE) delete script;
+
+        // Allocation, library loads, name queries and a whole search still go through.
         HMODULE library = ::LoadLibraryW(L"version.dll");
         EXPECT_TRUE(library);
         if (library) ::FreeLibrary(library);
@@ -592,5 +592,8 @@ TEST(ScanHandles, EndsWhenEveryQueryIsSlowOrNeverReturnsAndLeavesTheProcessWorki
         ASSERT_TRUE(WriteAndOpen(held.dir / L"own.dat", &own));
         CFindProcess other;
         EXPECT_TRUE(NamesPath(other.QueryHandleName(own.get()), held.dir / L"own.dat"));
+        std::vector<FileUser> users = other.FindFileUsers(held.file.c_str());
+        ASSERT_EQ(users.size(), 1u);
+        EXPECT_EQ(users[0].processId, held.holder.Id());
     }
 }

@@ -212,6 +212,7 @@ struct SlowQuery {
     static constexpr LONG kMaxThreads = 256;
     DWORD delayMs = INFINITE;
     UniqueHandle release = NewEvent();
+    UniqueHandle starts{::CreateSemaphoreW(nullptr, 0, 1000, nullptr)};  // released as each thread begins
     LONG entered = 0;
     LONG returned = 0;
     LONG queriesFailed = 0;  // the thread's copy of the handle no longer named the file
@@ -222,9 +223,20 @@ struct SlowQuery {
     }
     CProbeThread::ProbeHooks Hooks() {
         CProbeThread::ProbeHooks hooks;
+        hooks.begin = &Begin;
         hooks.query = &Query;
         hooks.context = this;
         return hooks;
+    }
+    // Tries the handle once a thread has begun, so that a busy machine's slow thread start does not
+    // count against the guard time of the try. False when the try came back in time.
+    bool AbandonedTry(CProbeThread& probe, HANDLE handle) {
+        if (!probe.Start() || ::WaitForSingleObject(starts.get(), 10000) != WAIT_OBJECT_0) return false;
+        return !probe.Probe(handle);
+    }
+    // Whether `count` tries have entered the query.
+    bool Entered(LONG count) const {
+        return testing_support::WaitUntil([&] { return entered == count; }, 10000);
     }
     // Whether every thread recorded has ended.
     bool AllEnded(DWORD timeoutMs) const {
@@ -236,6 +248,9 @@ struct SlowQuery {
     }
 
 private:
+    static void Begin(void* context) {
+        ::ReleaseSemaphore(static_cast<SlowQuery*>(context)->starts.get(), 1, nullptr);
+    }
     static void Query(HANDLE handle, void* context) {
         auto* self = static_cast<SlowQuery*>(context);
         const LONG slot = ::InterlockedIncrement(&self->entered) - 1;
@@ -303,10 +318,10 @@ TEST(CProbeThread, AbandonsTriesThatComeBackLateAndNeverEndsTheirThreads) {
         UniqueHandle copy;
         ASSERT_TRUE(::DuplicateHandle(::GetCurrentProcess(), file.handle.get(), ::GetCurrentProcess(), copy.put(), 0,
                                       FALSE, DUPLICATE_SAME_ACCESS));
-        EXPECT_FALSE(probe.Probe(copy.get()));
+        EXPECT_TRUE(slow.AbandonedTry(probe, copy.get()));
     }
     EXPECT_EQ(probe.timeouts(), kTries);
-    EXPECT_EQ(slow.entered, static_cast<LONG>(kTries));  // one thread per handle
+    EXPECT_TRUE(slow.Entered(kTries));  // one thread per handle
 
     // Each one comes back, queries the file through its own copy and exits by itself.
     EXPECT_TRUE(testing_support::WaitUntil([&] { return slow.returned == static_cast<LONG>(kTries); }, 20000));
@@ -314,7 +329,10 @@ TEST(CProbeThread, AbandonsTriesThatComeBackLateAndNeverEndsTheirThreads) {
     EXPECT_EQ(slow.queriesFailed, 0);
     EXPECT_EQ(probe.abandonedThreads(), 0u);
 
-    // A try that comes back in time is answered again.
+    // A try that comes back in time is answered again (by a thread with new hooks: the one started
+    // for the next handle is let go first).
+    ASSERT_EQ(::WaitForSingleObject(slow.starts.get(), 10000), WAIT_OBJECT_0);
+    probe.End();
     ThreadScript script;
     probe.SetHooks(script.Hooks());
     ASSERT_TRUE(StartAndAwait(probe, script));
@@ -330,10 +348,12 @@ TEST(CProbeThread, ThreadsStillInsideTheirTryOutliveTheObjectAndTheProcessGoesOn
     {
         CProbeThread probe;
         probe.SetHooks(slow.Hooks());
-        for (unsigned i = 0; i < kTries; ++i) EXPECT_FALSE(probe.Probe(file.handle.get()));
+        for (unsigned i = 0; i < kTries; ++i) EXPECT_TRUE(slow.AbandonedTry(probe, file.handle.get()));
         EXPECT_EQ(probe.abandonedThreads(), kTries);
+        // The thread started for the next handle has begun, so it runs no hook once the test is over.
+        ASSERT_EQ(::WaitForSingleObject(slow.starts.get(), 10000), WAIT_OBJECT_0);
     }
-    EXPECT_EQ(slow.entered, static_cast<LONG>(kTries));
+    EXPECT_TRUE(slow.Entered(kTries));
     EXPECT_EQ(slow.returned, 0);
     EXPECT_TRUE(ProcessStillWorks(file.handle.get()));
 
@@ -351,12 +371,14 @@ TEST(CProbeThread, StopsStartingThreadsOnceTheAbandonedOnesAreAtTheirBound) {
     UniqueHandle handle = NewEvent();
     CProbeThread probe;
     probe.SetHooks(never->Hooks());
-    const unsigned tries = static_cast<unsigned>(CProbeThread::kMaxAbandoned) + 10;
-    for (unsigned i = 0; i < tries; ++i) EXPECT_FALSE(probe.Probe(handle.get()));
-    EXPECT_EQ(probe.timeouts(), tries);
+    for (unsigned i = 0; i < CProbeThread::kMaxAbandoned; ++i) EXPECT_TRUE(never->AbandonedTry(probe, handle.get()));
     EXPECT_EQ(probe.abandonedThreads(), CProbeThread::kMaxAbandoned);
-    EXPECT_EQ(never->entered, static_cast<LONG>(CProbeThread::kMaxAbandoned));
+    EXPECT_TRUE(never->Entered(CProbeThread::kMaxAbandoned));
+    // Beyond the bound each handle is skipped at once, without a thread.
     EXPECT_FALSE(probe.Start());
+    for (unsigned i = 0; i < 10; ++i) EXPECT_FALSE(probe.Probe(handle.get()));
+    EXPECT_EQ(probe.timeouts(), CProbeThread::kMaxAbandoned + 10);
+    EXPECT_EQ(never->entered, static_cast<LONG>(CProbeThread::kMaxAbandoned));
 }
 
 TEST(CProbeThread, SkipsWithoutATryAHandleWhoseEarlierTryIsStillOut) {
@@ -365,18 +387,24 @@ TEST(CProbeThread, SkipsWithoutATryAHandleWhoseEarlierTryIsStillOut) {
     {
         CProbeThread probe;
         probe.SetHooks(slow.Hooks());
+        ASSERT_TRUE(probe.Start());
+        ASSERT_EQ(::WaitForSingleObject(slow.starts.get(), 10000), WAIT_OBJECT_0);
         EXPECT_FALSE(probe.Probe(first.get(), 7));
+        EXPECT_TRUE(slow.Entered(1));
         EXPECT_FALSE(probe.Probe(first.get(), 7));
-        EXPECT_EQ(slow.entered, 1);
+        ASSERT_EQ(::WaitForSingleObject(slow.starts.get(), 10000), WAIT_OBJECT_0);
         EXPECT_FALSE(probe.Probe(second.get(), 8));  // another handle gets a try
-        EXPECT_EQ(slow.entered, 2);
+        EXPECT_TRUE(slow.Entered(2));
         EXPECT_EQ(probe.timeouts(), 3u);
 
         // Once that try has come back, the handle is tried again.
         ::SetEvent(slow.release.get());
         EXPECT_TRUE(slow.AllEnded(10000));
+        ASSERT_EQ(::WaitForSingleObject(slow.starts.get(), 10000), WAIT_OBJECT_0);
+        probe.End();
         ThreadScript script;
         probe.SetHooks(script.Hooks());
+        ASSERT_TRUE(StartAndAwait(probe, script));
         EXPECT_TRUE(probe.Probe(first.get(), 7));
         EXPECT_EQ(script.tries, 1);
     }
