@@ -229,10 +229,10 @@ struct SlowQuery {
         return hooks;
     }
     // Tries the handle once a thread has begun, so that a busy machine's slow thread start does not
-    // count against the guard time of the try. False when the try came back in time.
-    bool AbandonedTry(CProbeThread& probe, HANDLE handle) {
+    // count against the guard time of the try. Whether the try came back in time.
+    bool TryOnBegunThread(CProbeThread& probe, HANDLE handle, uint64_t key = 0) {
         if (!probe.Start() || ::WaitForSingleObject(starts.get(), 10000) != WAIT_OBJECT_0) return false;
-        return !probe.Probe(handle);
+        return probe.Probe(handle, key);
     }
     // Whether `count` tries have entered the query.
     bool Entered(LONG count) const {
@@ -318,7 +318,7 @@ TEST(CProbeThread, AbandonsTriesThatComeBackLateAndNeverEndsTheirThreads) {
         UniqueHandle copy;
         ASSERT_TRUE(::DuplicateHandle(::GetCurrentProcess(), file.handle.get(), ::GetCurrentProcess(), copy.put(), 0,
                                       FALSE, DUPLICATE_SAME_ACCESS));
-        EXPECT_TRUE(slow.AbandonedTry(probe, copy.get()));
+        EXPECT_FALSE(slow.TryOnBegunThread(probe, copy.get()));
     }
     EXPECT_EQ(probe.timeouts(), kTries);
     EXPECT_TRUE(slow.Entered(kTries));  // one thread per handle
@@ -329,14 +329,9 @@ TEST(CProbeThread, AbandonsTriesThatComeBackLateAndNeverEndsTheirThreads) {
     EXPECT_EQ(slow.queriesFailed, 0);
     EXPECT_EQ(probe.abandonedThreads(), 0u);
 
-    // A try that comes back in time is answered again (by a thread with new hooks: the one started
-    // for the next handle is let go first).
-    ASSERT_EQ(::WaitForSingleObject(slow.starts.get(), 10000), WAIT_OBJECT_0);
-    probe.End();
-    ThreadScript script;
-    probe.SetHooks(script.Hooks());
-    ASSERT_TRUE(StartAndAwait(probe, script));
-    EXPECT_TRUE(probe.Probe(file.handle.get()));
+    // A try that comes back in time is answered again.
+    ::SetEvent(slow.release.get());
+    EXPECT_TRUE(slow.TryOnBegunThread(probe, file.handle.get()));
     EXPECT_EQ(probe.timeouts(), kTries);
 }
 
@@ -348,7 +343,7 @@ TEST(CProbeThread, ThreadsStillInsideTheirTryOutliveTheObjectAndTheProcessGoesOn
     {
         CProbeThread probe;
         probe.SetHooks(slow.Hooks());
-        for (unsigned i = 0; i < kTries; ++i) EXPECT_TRUE(slow.AbandonedTry(probe, file.handle.get()));
+        for (unsigned i = 0; i < kTries; ++i) EXPECT_FALSE(slow.TryOnBegunThread(probe, file.handle.get()));
         EXPECT_EQ(probe.abandonedThreads(), kTries);
         // The thread started for the next handle has begun, so it runs no hook once the test is over.
         ASSERT_EQ(::WaitForSingleObject(slow.starts.get(), 10000), WAIT_OBJECT_0);
@@ -371,7 +366,7 @@ TEST(CProbeThread, StopsStartingThreadsOnceTheAbandonedOnesAreAtTheirBound) {
     UniqueHandle handle = NewEvent();
     CProbeThread probe;
     probe.SetHooks(never->Hooks());
-    for (unsigned i = 0; i < CProbeThread::kMaxAbandoned; ++i) EXPECT_TRUE(never->AbandonedTry(probe, handle.get()));
+    for (unsigned i = 0; i < CProbeThread::kMaxAbandoned; ++i) EXPECT_FALSE(never->TryOnBegunThread(probe, handle.get()));
     EXPECT_EQ(probe.abandonedThreads(), CProbeThread::kMaxAbandoned);
     EXPECT_TRUE(never->Entered(CProbeThread::kMaxAbandoned));
     // Beyond the bound each handle is skipped at once, without a thread.
@@ -400,13 +395,8 @@ TEST(CProbeThread, SkipsWithoutATryAHandleWhoseEarlierTryIsStillOut) {
         // Once that try has come back, the handle is tried again.
         ::SetEvent(slow.release.get());
         EXPECT_TRUE(slow.AllEnded(10000));
-        ASSERT_EQ(::WaitForSingleObject(slow.starts.get(), 10000), WAIT_OBJECT_0);
-        probe.End();
-        ThreadScript script;
-        probe.SetHooks(script.Hooks());
-        ASSERT_TRUE(StartAndAwait(probe, script));
-        EXPECT_TRUE(probe.Probe(first.get(), 7));
-        EXPECT_EQ(script.tries, 1);
+        EXPECT_TRUE(slow.TryOnBegunThread(probe, first.get(), 7));
+        EXPECT_TRUE(slow.Entered(3));
     }
 }
 
