@@ -292,7 +292,9 @@ void CFindProcess::ScanHandles(const wchar_t* path) {
         {
             UniqueHandle copy = DuplicateFrom(process.get(), static_cast<ULONG_PTR>(entry.handleValue));
             if (!copy) continue;
-            name = QueryHandleName(copy.get());
+            // The same handle of the same process: a try of it that is still out would only wait again.
+            const uint64_t key = (static_cast<uint64_t>(entry.processId) << 32) | (entry.handleValue & 0xFFFFFFFFu);
+            name = QueryHandleName(copy.get(), key);
         }
         if (name.empty()) continue;
         name = orlyn::MapToDrivePath(name, drives_);
@@ -303,10 +305,10 @@ void CFindProcess::ScanHandles(const wchar_t* path) {
     if (ownDrives) drives_.clear();
 }
 
-std::wstring CFindProcess::QueryHandleName(HANDLE handle) {
+std::wstring CFindProcess::QueryHandleName(HANDLE handle, uint64_t key) {
     if (!ntQueryObject_) return {};
     // One try per handle: a handle whose probe does not begin or come back in time is skipped.
-    if (!probe_.Probe(handle)) return {};
+    if (!probe_.Probe(handle, key)) return {};
 
     // Most names fit the first buffer; a longer one is asked for again with the size it needs.
     std::vector<ULONG_PTR> buffer(kNameBufferBytes / sizeof(ULONG_PTR), 0);

@@ -6,6 +6,7 @@
 
 #include <windows.h>
 
+#include <cstdint>
 #include <vector>
 
 #include "common/singleton.h"
@@ -49,8 +50,10 @@ public:
     bool SnapshotHandles();  // file handles of all processes into handleTable()
     void ScanHandles(const wchar_t* path);
     // The object manager's name of a handle of this process; empty when it has none, the query
-    // fails, or the probe thread does not begin or come back within the guard time.
-    std::wstring QueryHandleName(HANDLE handle);
+    // fails, or the probe thread does not begin or come back within the guard time. `key` (0: none)
+    // names the handle where it came from (process and handle value), so that one whose earlier try
+    // has not come back yet is skipped without another.
+    std::wstring QueryHandleName(HANDLE handle, uint64_t key = 0);
 
     const std::vector<orlyn::HandleEntry>& handleTable() const { return handleTable_; }
     const std::vector<FileUser>& results() const { return results_; }
@@ -61,6 +64,8 @@ public:
     // Number of handles skipped since construction because the probe thread did not begin or did not
     // come back within the guard time.
     unsigned probeTimeouts() const { return probe_.timeouts(); }
+    // Probe threads given up on in a try that have not come back yet.
+    size_t abandonedProbes() { return probe_.abandonedThreads(); }
 
     // What the probe thread does when it begins and with each handle; set it while no scan runs.
     using ProbeHooks = CProbeThread::ProbeHooks;

@@ -37,9 +37,9 @@ std::wstring Upper(std::wstring s) {
     return s;
 }
 
-// Probe hooks of the tests: they count the tries and make the query of one file not return, or keep
-// a probe thread from beginning. They run on the probe thread, which the scan may end at any point, so
-// they touch only the stack, interlocked counters and waits.
+// Probe hooks of the tests: they count the tries and make the query of one file not return, make
+// every query slow, or keep a probe thread from beginning. A try that does not come back in time is
+// abandoned, not ended, so the script must outlive every try that may still come back.
 struct ProbeScript {
     using NtQueryObjectFn = LONG(WINAPI*)(HANDLE, ULONG, PVOID, ULONG, PULONG);
     NtQueryObjectFn queryObject = LookupProc<NtQueryObjectFn>(L"ntdll.dll", "NtQueryObject");
@@ -48,7 +48,9 @@ struct ProbeScript {
     UniqueHandle begun{::CreateEventW(nullptr, TRUE, FALSE, nullptr)};    // set when it does
     std::wstring hangName;  // a query of a handle whose name ends in this does not return
     bool hangOnce = false;  // ... only the first such query does not
+    DWORD delayMs = 0;      // every query first waits this long (INFINITE: it never returns)
     LONG tries = 0;
+    LONG returned = 0;
     LONG triesOfHangName = 0;
     LONG hangs = 0;
     LONG begins = 0;
@@ -83,6 +85,11 @@ private:
     static void Query(HANDLE handle, void* context) {
         auto* self = static_cast<ProbeScript*>(context);
         ::InterlockedIncrement(&self->tries);
+        if (self->delayMs) ::WaitForSingleObject(self->never.get(), self->delayMs);
+        Named(self, handle);
+        ::InterlockedIncrement(&self->returned);
+    }
+    static void Named(ProbeScript* self, HANDLE handle) {
         ULONG_PTR buffer[2048 / sizeof(ULONG_PTR)] = {};
         ULONG needed = 0;
         if (!self->queryObject || self->queryObject(handle, 1, buffer, sizeof(buffer), &needed) < 0) return;
@@ -513,4 +520,80 @@ TEST(FindFileUsers, SkipsAHolderWhoseHandleCannotBeNamedAndFindsTheNext) {
     const bool foundA = users[0].processId == a.Id();
     EXPECT_TRUE(foundA || users[0].processId == b.Id());
     EXPECT_STREQ(users[0].imageName, (foundA ? nameA : nameB).c_str());
+}
+
+TEST(FindFileUsers, AHandleWhoseQueryDoesNotReturnCostsOneThreadOverRepeatedScans) {
+    ProbeScript script;
+    script.hangName = UniqueName(L"stuck") + L".dat";
+    HeldFile stuck(script.hangName.c_str());
+    HeldFile plain(L"plain.dat");
+    ASSERT_TRUE(stuck.Start());
+    ASSERT_TRUE(plain.Start());
+
+    CFindProcess finder;
+    finder.SetProbeHooks(script.Hooks());
+    for (int scan = 0; scan < 3; ++scan) {
+        SCOPED_TRACE(scan);
+        EXPECT_TRUE(finder.FindFileUsers(stuck.file.c_str()).empty());
+        // Tried once: later scans skip it while that try is out rather than abandon a thread each.
+        EXPECT_EQ(script.triesOfHangName, 1);
+        EXPECT_EQ(finder.abandonedProbes(), 1u);
+    }
+    // The other handles are still named.
+    std::vector<FileUser> users = finder.FindFileUsers(plain.file.c_str());
+    ASSERT_EQ(users.size(), 1u);
+    EXPECT_EQ(users[0].processId, plain.holder.Id());
+}
+
+TEST(ScanHandles, EndsWhenEveryQueryIsSlowOrNeverReturnsAndLeavesTheProcessWorking) {
+    HeldFile held(L"held.dat");
+    ASSERT_TRUE(held.Start());
+    struct Case {
+        const char* name;
+        DWORD delayMs;
+    };
+    for (const Case& c : {Case{"slow", 200}, Case{"never returns", INFINITE}}) {
+        SCOPED_TRACE(c.name);
+        // A try that never comes back keeps the script for good.
+        auto* script = new ProbeScript;
+        script->delayMs = c.delayMs;
+        {
+            CFindProcess finder;
+            finder.SetProbeHooks(script->Hooks());
+            ASSERT_TRUE(finder.SnapshotHandles());
+            const size_t handles = finder.handleTable().size();
+            ASSERT_GT(handles, 0u);
+            finder.ScanHandles(held.file.c_str());
+            EXPECT_TRUE(finder.results().empty());
+            // Each handle tried was skipped, and no more threads were given up on than the bound.
+            EXPECT_GT(finder.probeTimeouts(), 0u);
+            EXPECT_LE(finder.probeTimeouts(), handles);
+            EXPECT_LE(finder.abandonedProbes(), CProbeThread::kMaxAbandoned);
+            if (c.delayMs != INFINITE) {
+                // The slow ones come back by themselves.
+                EXPECT_TRUE(WaitUntil([&] { return finder.abandonedProbes() == 0; }, 30000));
+                EXPECT_EQ(script->returned, script->tries);
+            } else {
+                EXPECT_LE(static_cast<size_t>(script->tries), CProbeThread::kMaxAbandoned);
+                if (handles >= CProbeThread::kMaxAbandoned) {
+                    EXPECT_EQ(finder.abandonedProbes(), CProbeThread::kMaxAbandoned);
+                }
+            }
+        }
+        // No thread left runs the slow script's query (one still starting only exits once it begins).
+        if (c.delayMs != INFINITE) delete script;
+
+        // Allocation, library loads, name queries and a whole search still go through.
+        HMODULE library = ::LoadLibraryW(L"version.dll");
+        EXPECT_TRUE(library);
+        if (library) ::FreeLibrary(library);
+        std::vector<char> block(1 << 20, 'x');
+        UniqueFileHandle own;
+        ASSERT_TRUE(WriteAndOpen(held.dir / L"own.dat", &own));
+        CFindProcess other;
+        EXPECT_TRUE(NamesPath(other.QueryHandleName(own.get()), held.dir / L"own.dat"));
+        std::vector<FileUser> users = other.FindFileUsers(held.file.c_str());
+        ASSERT_EQ(users.size(), 1u);
+        EXPECT_EQ(users[0].processId, held.holder.Id());
+    }
 }
