@@ -15,6 +15,7 @@ start_window_watch() {
   watch_facts=$tmp/xev.facts
   : >"$watch_log"
   : >"$watch_facts"
+  : >"$watch_facts.names"
   rm -f "$tmp/xev.fifo"
   mkfifo "$tmp/xev.fifo"
   watch_reader "$tmp/xev.fifo" &
@@ -46,6 +47,8 @@ watch_reader() {
     id=${id%%,*}
     if props=$(xprop -id "$id" WM_CLASS WM_NAME _NET_WM_PID 2>/dev/null) &&
        shape=$(xwininfo -id "$id" -shape 2>/dev/null); then
+      # What the window says it is, for the message of a test that finds it shown.
+      printf '%s %s\n' "$id" "$(printf '%s' "$props" | tr '\n' ' ')" >>"$watch_facts.names"
       # xprop says "<name>:  not found." for each property the window lacks.
       if printf '%s\n' "$props" | grep -q -v "not found"; then props=yes; else props=no; fi
       shape=$(printf '%s\n' "$shape" | sed -n 's/^ *Window shape extents: *//p')
@@ -56,7 +59,8 @@ watch_reader() {
   done <"$1"
 }
 
-# shown_windows: one line per window mapped while on the screen: "<id> <width>x<height>+<x>+<y>".
+# shown_windows: one line per window mapped while on the screen: "<id> <width>x<height>+<x>+<y>" and
+# what xprop read of its WM_CLASS, WM_NAME and _NET_WM_PID when it was mapped.
 shown_windows() {
   local size
   size=$(xwininfo -root | awk '/Width:/{w=$2} /Height:/{h=$2} END{print w, h}')
@@ -64,6 +68,8 @@ shown_windows() {
     BEGIN {
       split(screen, s, " ")
       while ((getline line < facts) > 0) { split(line, f, " "); fact[f[1]] = substr(line, length(f[1]) + 2) }
+      names = facts ".names"
+      while ((getline line < names) > 0) { split(line, f, " "); name[f[1]] = substr(line, length(f[1]) + 2) }
       RS = ""  # the events: one paragraph each
     }
     { gsub(/\n/, " ") }
@@ -80,6 +86,6 @@ shown_windows() {
       if (!(gx[id] + gw[id] > 0 && gy[id] + gh[id] > 0 && gx[id] < s[1] && gy[id] < s[2])) next
       # The Direct3D probe window: 1x1, override-redirect, no Win32 window properties, empty shape.
       if (gw[id] == 1 && gh[id] == 1 && / override YES/ && fact[id] == "class=no shape=0x0+0+0") next
-      printf "%s %sx%s+%s+%s\n", id, gw[id], gh[id], gx[id], gy[id]
+      printf "%s %sx%s+%s+%s %s\n", id, gw[id], gh[id], gx[id], gy[id], name[id]
     }' "$watch_log"
 }
