@@ -24,7 +24,6 @@ public:
 
     // Takes the mutex without waiting. Call once, on the thread that will release it.
     Outcome Acquire(const wchar_t* name = kRunMutexName);
-    bool Held() const { return held_; }
     // Lets go (from the thread that took it); nothing when not held.
     void Release();
 
