@@ -1,5 +1,7 @@
 #include "common/repair_log_writer.h"
 
+#include "common/string_format.h"
+
 void RepairLogWriter::WriteLog(const wchar_t* format, ...) {
     va_list args;
     va_start(args, format);
@@ -15,5 +17,9 @@ void WriteRoutineBanner(RepairLogWriter& log, const wchar_t* routineName) {
 }
 
 void WriteErrorCodeLine(RepairLogWriter& log, unsigned long error) {
-    log.WriteLog(L"\t## 에러 코드 = %d ##\r\n", static_cast<int>(error));
+    log.WriteLog(L"%s\r\n", ErrorCodeEntry(error).c_str());
+}
+
+std::wstring ErrorCodeEntry(unsigned long error) {
+    return orlyn::FormatString(L"\t## 에러 코드 = %d ##", static_cast<int>(error));
 }

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdarg>
+#include <string>
 
 class RepairLogWriter {
 public:
@@ -19,3 +20,5 @@ public:
 void WriteRoutineBanner(RepairLogWriter& log, const wchar_t* routineName);
 // The line that follows a failure's own line: the Win32 error code.
 void WriteErrorCodeLine(RepairLogWriter& log, unsigned long error);
+// The same entry as text without its line end, for entries added after the log was closed.
+std::wstring ErrorCodeEntry(unsigned long error);
