@@ -4,8 +4,10 @@
 
 #include "app/protected_files.h"
 #include "app/run_result.h"
+#include "common/module_resource.h"
 #include "common/protected_folder.h"
 #include "common/registry.h"
+#include "common/repair_log_writer.h"
 #include "common/string_format.h"
 #include "common/unique_handle.h"
 #include "event_messages.h"
@@ -15,8 +17,6 @@ namespace run_event {
 namespace {
 
 using UniqueEventSource = orlyn::UniqueAny<orlyn::detail::CloseTraits<HANDLE, ::DeregisterEventSource>>;
-
-std::wstring ErrorCodeEntry(DWORD error) { return orlyn::FormatString(L"\t## 에러 코드 = %d ##", error); }
 
 const wchar_t* PhaseName(int state) {
     switch (state) {
@@ -31,16 +31,6 @@ const wchar_t* PhaseName(int state) {
     default:
         return L"알 수 없음";
     }
-}
-
-// The message library as this program carries it.
-bool CarriedLibrary(const void*& data, DWORD& size) {
-    HMODULE self = ::GetModuleHandleW(nullptr);
-    HRSRC resource = ::FindResourceW(self, MAKEINTRESOURCEW(IDR_EVENT_MESSAGE_DLL), RT_RCDATA);
-    HGLOBAL loaded = resource ? ::LoadResource(self, resource) : nullptr;
-    data = loaded ? ::LockResource(loaded) : nullptr;
-    size = resource ? ::SizeofResource(self, resource) : 0;
-    return data && size;
 }
 
 bool HoldsBytes(const std::wstring& path, const void* data, DWORD size) {
@@ -122,9 +112,12 @@ std::vector<std::wstring> RegisterEventSource(const std::wstring& appDataRoot) {
         entries.push_back(ErrorCodeEntry(error));
         return entries;
     };
+    // The message library as this program carries it.
     const void* data = nullptr;
     DWORD size = 0;
-    if (!CarriedLibrary(data, size)) return fail(L"프로그램에 메시지 파일이 없습니다", ::GetLastError());
+    if (!orlyn::FindModuleResource(nullptr, RT_RCDATA, MAKEINTRESOURCEW(IDR_EVENT_MESSAGE_DLL), &data, &size) ||
+        size == 0)
+        return fail(L"프로그램에 메시지 파일이 없습니다", ::GetLastError());
     // The registration names a file that stays when the program (often in a download or staging folder)
     // is deleted, and that only administrators can change.
     DWORD error = protected_files::PrepareFolder(appDataRoot);

@@ -2,18 +2,15 @@
 
 #include <cwctype>
 
+#include "common/module_resource.h"
 #include "common/string_format.h"
 
 namespace page_resources {
 
 std::string ReadResource(HMODULE module, const wchar_t* type, const wchar_t* name) {
-    if (!module) module = ::GetModuleHandleW(nullptr);
-    HRSRC info = ::FindResourceW(module, name, type);
-    if (!info) return {};
-    HGLOBAL loaded = ::LoadResource(module, info);
-    DWORD size = ::SizeofResource(module, info);
-    const void* data = loaded ? ::LockResource(loaded) : nullptr;
-    if (!data || size == 0) return {};
+    const void* data = nullptr;
+    DWORD size = 0;
+    if (!orlyn::FindModuleResource(module, type, name, &data, &size) || size == 0) return {};
     return std::string(static_cast<const char*>(data), size);
 }
 

@@ -1,5 +1,6 @@
 #include "install/payload_extraction.h"
 
+#include "common/module_resource.h"
 #include "common/unique_handle.h"
 #include "install/file_security.h"
 #include "install/payload_manifest_parse.h"
@@ -51,16 +52,7 @@ bool PayloadResourceBytes(WORD resourceId, const void** bytes, DWORD* size) {
         ::SetLastError(ERROR_RESOURCE_NAME_NOT_FOUND);
         return false;
     }
-    HMODULE module = PayloadModule();
-    HRSRC info = ::FindResourceW(module, MAKEINTRESOURCEW(resourceId), RT_RCDATA);
-    if (!info) return false;
-    DWORD length = ::SizeofResource(module, info);
-    HGLOBAL loaded = ::LoadResource(module, info);
-    const void* data = loaded ? ::LockResource(loaded) : nullptr;
-    if (!data && length != 0) return false;
-    *bytes = data;
-    *size = length;
-    return true;
+    return orlyn::FindModuleResource(PayloadModule(), RT_RCDATA, MAKEINTRESOURCEW(resourceId), bytes, size);
 }
 
 bool CreateFolderPath(const wchar_t* folder) {
