@@ -4,6 +4,7 @@
 #include "app/protected_files.h"
 #include "app/resume_entry.h"
 #include "common/protected_folder.h"
+#include "common/string_format.h"
 
 namespace resume_copy {
 namespace {
@@ -11,7 +12,8 @@ namespace {
 // Larger than any build of the program with its payload; a bigger file is not ours.
 constexpr size_t kMaxProgramBytes = 256u * 1024u * 1024u;
 
-bool SamePath(const std::wstring& a, const std::wstring& b) { return ::lstrcmpiW(a.c_str(), b.c_str()) == 0; }
+// Paths compare as the file system compares names, letter case ignored.
+bool SamePath(const std::wstring& a, const std::wstring& b) { return orlyn::EqualsNoCase(a.c_str(), b.c_str()); }
 
 }  // namespace
 

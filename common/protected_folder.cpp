@@ -5,6 +5,7 @@
 
 #include <cstring>
 
+#include "common/string_format.h"
 #include "common/unique_handle.h"
 
 namespace orlyn {
@@ -40,7 +41,7 @@ bool IsPlainFile(DWORD attributes) { return !(attributes & (FILE_ATTRIBUTE_DIREC
 bool IsKept(const wchar_t* name, DWORD attributes, const std::vector<std::wstring>& keepNames) {
     if (!IsPlainFile(attributes)) return false;
     for (const std::wstring& kept : keepNames) {
-        if (::lstrcmpiW(name, kept.c_str()) == 0) return true;
+        if (EqualsNoCase(name, kept.c_str())) return true;
     }
     return false;
 }
