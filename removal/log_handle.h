@@ -45,5 +45,9 @@ private:
     bool ownsStream_ = false;
 };
 
+// Whether a search for the path itself (no wildcard added) finds an entry, as the removal looks for the
+// folders and files of its list. Writes nothing.
+bool PathIsFound(const wchar_t* path);
+
 // Whether a process with this image name runs (case-insensitive). Writes nothing.
 bool IsProcessRunning(const wchar_t* imageName);

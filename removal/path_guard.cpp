@@ -10,12 +10,7 @@
 
 namespace orlyn {
 
-namespace {
-
-// Upper case as the file system compares names, accented and non-Latin letters included.
 void SystemUpperCase(wchar_t* text, size_t length) { ::CharUpperBuffW(text, static_cast<DWORD>(length)); }
-
-}  // namespace
 
 bool NormalizePathForCompare(const std::wstring& path, std::wstring& out) {
     return NormalizePathForCompare(path, SystemUpperCase, out);

@@ -12,6 +12,10 @@
 
 namespace orlyn {
 
+// Upper case as the file system compares names (the system's own case table: accented and non-Latin
+// letters included); the fold that the pure path rules take.
+void SystemUpperCase(wchar_t* text, size_t length);
+
 // The comparison form of a path (path_normalize.h), upper-cased by the system's own case table.
 [[nodiscard]] bool NormalizePathForCompare(const std::wstring& path, std::wstring& out);
 

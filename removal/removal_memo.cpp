@@ -2,15 +2,9 @@
 
 #include "common/registry.h"
 #include "common/unique_handle.h"
+#include "removal/log_handle.h"
 #include "removal/path_guard.h"
 #include "removal/removal_memo_text.h"
-
-namespace {
-
-// The file system's comparison ignores letter case by the system's own table.
-void SystemFold(wchar_t* text, size_t length) { ::CharUpperBuffW(text, static_cast<DWORD>(length)); }
-
-}  // namespace
 
 namespace removal_memo {
 
@@ -49,7 +43,7 @@ std::vector<std::wstring> ReadFolders() {
     DWORD size = kMaxRecordBytes;
     LONG rc = ::RegQueryValueExW(key.get(), kValueName, nullptr, &type, reinterpret_cast<BYTE*>(data.data()), &size);
     if (rc != ERROR_SUCCESS || type != REG_MULTI_SZ) return {};
-    return DecodeFolders(data.data(), size / sizeof(wchar_t), SystemFold);
+    return DecodeFolders(data.data(), size / sizeof(wchar_t), orlyn::SystemUpperCase);
 }
 
 LONG WriteFolders(const std::vector<std::wstring>& folders) {
@@ -81,13 +75,6 @@ void WriteRecord(const std::vector<std::wstring>& paths, RepairLogWriter& log) {
                      removal_memo::kKeyPath, removal_memo::kValueName);
 }
 
-// Whether a search for the path itself finds an entry, as the removal looks for a folder row.
-bool PathIsFound(const std::wstring& path) {
-    WIN32_FIND_DATAW data;
-    orlyn::UniqueFindHandle find(::FindFirstFileW(path.c_str(), &data));
-    return find.valid();
-}
-
 }  // namespace
 
 void MergeRemovalMemo(RemovalList& list) {
@@ -98,11 +85,11 @@ void MergeRemovalMemo(RemovalList& list) {
     for (const std::wstring& path : removal_memo::ReadFolders()) {
         PathRow row;
         if (!MakePathRow(kBaseAbsolute, path.c_str(), row)) continue;
-        if (!removal_memo::HoldsPath(absoluteRows, path, SystemFold)) {
+        if (!removal_memo::HoldsPath(absoluteRows, path, orlyn::SystemUpperCase)) {
             list.folders.push_back(row);
             absoluteRows.push_back(path);
         }
-        if (!removal_memo::HoldsPath(learned, path, SystemFold)) {
+        if (!removal_memo::HoldsPath(learned, path, orlyn::SystemUpperCase)) {
             list.learnedFolders.push_back(row);
             learned.push_back(path);
         }
@@ -117,7 +104,7 @@ void RecordLearnedFolders(const std::vector<PathRow>& learned, RepairLogWriter& 
 void SettleLearnedFolders(const std::vector<PathRow>& learned, RepairLogWriter& log) {
     std::vector<std::wstring> left;
     for (const std::wstring& path : LearnedPaths(learned))
-        if (PathIsFound(path) && orlyn::CheckTreePathOnThisSystem(path.c_str()) == orlyn::TreeRefusal::None)
+        if (PathIsFound(path.c_str()) && orlyn::CheckTreePathOnThisSystem(path.c_str()) == orlyn::TreeRefusal::None)
             left.push_back(path);
     WriteRecord(left, log);
 }

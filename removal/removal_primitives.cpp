@@ -207,6 +207,12 @@ void WalkAndClear(const wchar_t* path) {
 
 }  // namespace
 
+bool PathIsFound(const wchar_t* path) {
+    WIN32_FIND_DATAW data;
+    orlyn::UniqueFindHandle find(::FindFirstFileW(path, &data));
+    return find.valid();
+}
+
 bool CLogHandle::RemoveFile(const wchar_t* path) {
     if (RejectUnusablePath(*this, path, kFileRemoval.failureLine)) return false;
     // Unreadable attributes (all bits set) count as a folder, so a missing path ends up there.

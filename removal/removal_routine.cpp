@@ -4,17 +4,6 @@
 #include "common/unique_handle.h"
 #include "removal/removal_memo.h"
 
-namespace {
-
-// Whether FindFirstFileW finds the path itself (no wildcard added).
-bool PathIsFound(const wchar_t* path) {
-    WIN32_FIND_DATAW data;
-    orlyn::UniqueFindHandle find(::FindFirstFileW(path, &data));
-    return find.valid();
-}
-
-}  // namespace
-
 bool RemoveOldModule(RepairLogWriter& log, CLogHandle& logHandle, PhaseProgress& progress,
                      const RepairFolders& repairFolders, const RemovalList& removalList,
                      const std::function<bool()>& removeBrowserIntegration) {
